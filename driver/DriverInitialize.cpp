@@ -1,0 +1,52 @@
+#include <uefi/UefiGuids.h>
+#include <zelm/ZelmGuids.h>
+
+#include "driver/DriverState.h"
+#include "driver/HookRegistry.h"
+#include "driver/Startup.h"
+#include "driver/StartupResources.h"
+#include "permissions/PermissionProtocol.h"
+#include "settings/Registry.h"
+#include "settings/SettingAccess.h"
+#include "settings/SettingsApply.h"
+#include "support/FirmwareTables.h"
+
+namespace {
+
+// Access-start group: from now on settings may be read and written.
+VOID EFIAPI OnAccessStart(EFI_EVENT Event, VOID *Context) {
+  (VOID) Context;
+  CloseTrackedEvent(Event);
+  (VOID) InstallImageProtocols(&gZelmSettingAccessProtocolGuid, &mSettingAccess);
+}
+
+// Ready-to-boot, once per boot.
+VOID EFIAPI OnReadyToBoot(EFI_EVENT Event, VOID *Context) {
+  (VOID) Context;
+  CloseTrackedEvent(Event);
+}
+
+} // namespace
+
+EFI_STATUS DriverInitialize(VOID) {
+  // Installing the provider support protocol fires the provider libraries'
+  // notifications, so the platform's providers register inside this call.
+  EFI_STATUS status =
+      InstallImageProtocols(&gZelmSettingProviderSupportProtocolGuid, &mProviderSupport,
+                            &gZelmSettingPermissionProtocolGuid, &mSettingPermission,
+                            &gZelmSettingsApplyProtocolGuid, &mSettingsApply);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  EFI_EVENT event = nullptr;
+  (VOID) CreateTrackedEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnAccessStart, gImageHandle,
+                            &gZelmSettingAccessStartEventGroupGuid, &event);
+  return CreateTrackedEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnReadyToBoot, gImageHandle,
+                            &gEfiEventReadyToBootGuid, &event);
+}
+
+VOID DriverShutdown(VOID) {
+  UnregisterHookAction(mDriver.hookCallback);
+  mDriver.hookCallback = nullptr;
+  ReleaseStartupResources();
+}

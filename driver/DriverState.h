@@ -1,0 +1,42 @@
+// Driver-wide state: one zero-initialised record, filled by the image
+// entry. Start-up resets it, so a fresh start never sees an earlier one.
+#ifndef ZELM_DRIVER_DRIVER_STATE_H_
+#define ZELM_DRIVER_DRIVER_STATE_H_
+
+#include <platform/PlatformHookRegistry.h>
+#include <uefi/Protocol/DevicePathUtilities.h>
+#include <uefi/Protocol/SmmBase2.h>
+
+// Start-up creates a fixed, small set of events and image protocols.
+constexpr UINTN kMaxTrackedEvents = 16;
+constexpr UINTN kMaxTrackedProtocols = 8;
+
+struct TrackedProtocol {
+  EFI_GUID *guid;
+  VOID *interface;
+};
+
+struct DriverState {
+  EFI_DEVICE_PATH_UTILITIES_PROTOCOL *devicePathUtilities;
+
+  BOOLEAN hobListSearched;
+  VOID *hobList;
+
+  BOOLEAN inSmm;
+  BOOLEAN runtimeImage;
+  EFI_SMM_SYSTEM_TABLE2 *smst;
+
+  // The shared hook registry and this driver's one action record in it.
+  LIST_ENTRY *hookRegistry;
+  PLATFORM_HOOK_CALLBACK *hookCallback;
+
+  // What start-up created, so a failed initialisation can undo it.
+  EFI_EVENT events[kMaxTrackedEvents];
+  UINTN eventCount;
+  TrackedProtocol protocols[kMaxTrackedProtocols];
+  UINTN protocolCount;
+};
+
+extern DriverState mDriver;
+
+#endif

@@ -1,0 +1,14 @@
+// Notification when a protocol is installed.
+#ifndef ZELM_DRIVER_PROTOCOL_NOTIFY_H_
+#define ZELM_DRIVER_PROTOCOL_NOTIFY_H_
+
+#include <uefi/UefiSpec.h>
+
+// Creates a TPL_CALLBACK notify event for Handler, registers it for
+// installations of ProtocolGuid and signals it once, so Handler also runs
+// for a protocol that is already installed. Handlers locate the protocol
+// themselves and close their event (CloseTrackedEvent) when done.
+// Returns the event, or NULL when it could not be created or registered.
+EFI_EVENT NotifyOnProtocol(EFI_GUID *ProtocolGuid, EFI_EVENT_NOTIFY Handler, VOID **Registration);
+
+#endif

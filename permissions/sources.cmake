@@ -1,0 +1,6 @@
+# Firmware sources of permissions/.
+list(APPEND ZELM_FIRMWARE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/PermissionCheck.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PermissionProtocol.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PermissionsApply.cpp
+)

@@ -1,0 +1,1 @@
+# Firmware sources of providers/.

@@ -1,0 +1,178 @@
+#include "settings/Registry.h"
+
+#include "settings/SettingId.h"
+#include "support/List.h"
+#include "support/Memory.h"
+#include "support/Pool.h"
+
+ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL mProviderSupport = {RegisterProvider};
+
+namespace {
+
+struct GroupRow {
+  const CHAR8 *id;
+  const CHAR8 *members[3];
+};
+
+// Group identifiers and the identifiers of their members.
+constexpr GroupRow kGroupTable[] = {
+    {"Zelm.OnboardCameras.Enable",
+     {"Device.FrontCamera.Enable", "Device.RearCamera.Enable", "Device.IRCamera.Enable"}},
+    {"Zelm.BootExternalMedia.Enable", {"Device.USBBoot.Enable", nullptr, nullptr}},
+};
+
+struct Registry {
+  LIST_ENTRY providers;
+  LIST_ENTRY groups;
+};
+Registry mRegistry;
+
+RegistryEntry *EntryOf(LIST_ENTRY *link) {
+  return link == &mRegistry.providers
+             ? nullptr
+             : ContainingRecord<RegistryEntry>(link, offsetof(RegistryEntry, Link));
+}
+
+SettingGroup *GroupOf(LIST_ENTRY *link) {
+  return link == &mRegistry.groups
+             ? nullptr
+             : ContainingRecord<SettingGroup>(link, offsetof(SettingGroup, Link));
+}
+
+BOOLEAN HasMember(SettingGroup *group, const CHAR8 *id) {
+  for (GroupMember *m = FirstMember(group); m != nullptr; m = NextMember(group, m)) {
+    if (SettingIdEquals(m->Id, id)) {
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+// Appends Id to every group whose table row names it, creating groups as
+// their first member arrives. EFI_NOT_FOUND when no row names it.
+EFI_STATUS EnterIntoGroups(const CHAR8 *id) {
+  if (FindGroup(id) != nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  EFI_STATUS result = EFI_NOT_FOUND;
+  for (const GroupRow &row : kGroupTable) {
+    BOOLEAN named = FALSE;
+    for (const CHAR8 *member : row.members) {
+      named = named || (member != nullptr && SettingIdEquals(member, id));
+    }
+    if (!named) {
+      continue;
+    }
+    SettingGroup *group = FindGroup(row.id);
+    BOOLEAN created = group == nullptr;
+    if (created) {
+      group = static_cast<SettingGroup *>(AllocZeroedPool(sizeof(SettingGroup)));
+      if (group == nullptr) {
+        return EFI_OUT_OF_RESOURCES;
+      }
+      group->Signature = kSettingGroupSignature;
+      group->Id = row.id;
+      InitializeListHead(&group->Members);
+      InsertTailList(&mRegistry.groups, &group->Link);
+    }
+    auto *member = static_cast<GroupMember *>(AllocZeroedPool(sizeof(GroupMember)));
+    if (member == nullptr) {
+      // A group exists only while it has a member.
+      if (created) {
+        RemoveEntryList(&group->Link);
+        FreePool(group);
+      }
+      return EFI_OUT_OF_RESOURCES;
+    }
+    member->Signature = kGroupMemberSignature;
+    member->Id = id;
+    InsertTailList(&group->Members, &member->Link);
+    result = EFI_SUCCESS;
+  }
+  return result;
+}
+
+} // namespace
+
+VOID InitSettingsRegistry(VOID) {
+  InitializeListHead(&mRegistry.providers);
+  InitializeListHead(&mRegistry.groups);
+}
+
+EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
+                                   const ZELM_SETTING_PROVIDER *Provider) {
+  if (This != &mProviderSupport || Provider == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ZELM_SETTING_PROVIDER copy;
+  CopyMem(&copy, Provider, sizeof(copy));
+  if (!SettingIdFits(copy.Id) || SettingIdStartsWithDigit(copy.Id) ||
+      copy.SetSettingValue == nullptr || copy.GetSettingValue == nullptr ||
+      copy.GetDefaultValue == nullptr ||
+      ((copy.Flags & ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS) != 0 &&
+       copy.SetDefaultValue == nullptr) ||
+      FindProvider(copy.Id) != nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  auto *entry = static_cast<RegistryEntry *>(AllocZeroedPool(sizeof(RegistryEntry)));
+  if (entry == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  entry->Signature = kRegistryEntrySignature;
+  CopyMem(&entry->Provider, &copy, sizeof(copy));
+  InsertTailList(&mRegistry.providers, &entry->Link);
+  (VOID) EnterIntoGroups(copy.Id);
+  return EFI_SUCCESS;
+}
+
+RegistryEntry *FindProvider(const CHAR8 *Id) {
+  if (SettingIdStartsWithDigit(Id)) {
+    return nullptr;
+  }
+  for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
+    if (SettingIdEquals(e->Provider.Id, Id)) {
+      return e;
+    }
+  }
+  return nullptr;
+}
+
+RegistryEntry *FirstProvider(VOID) {
+  return EntryOf(mRegistry.providers.ForwardLink);
+}
+
+RegistryEntry *NextProvider(RegistryEntry *Entry) {
+  return EntryOf(Entry->Link.ForwardLink);
+}
+
+SettingGroup *FindGroup(const CHAR8 *Id) {
+  for (SettingGroup *g = GroupOf(mRegistry.groups.ForwardLink); g != nullptr;
+       g = GroupOf(g->Link.ForwardLink)) {
+    if (SettingIdEquals(g->Id, Id)) {
+      return g;
+    }
+  }
+  return nullptr;
+}
+
+SettingGroup *NextGroupContaining(const CHAR8 *Id, SettingGroup *Cursor) {
+  LIST_ENTRY *link = Cursor == nullptr ? mRegistry.groups.ForwardLink : Cursor->Link.ForwardLink;
+  for (SettingGroup *g = GroupOf(link); g != nullptr; g = GroupOf(g->Link.ForwardLink)) {
+    if (HasMember(g, Id)) {
+      return g;
+    }
+  }
+  return nullptr;
+}
+
+GroupMember *FirstMember(SettingGroup *Group) {
+  LIST_ENTRY *link = Group->Members.ForwardLink;
+  return link == &Group->Members ? nullptr
+                                 : ContainingRecord<GroupMember>(link, offsetof(GroupMember, Link));
+}
+
+GroupMember *NextMember(SettingGroup *Group, GroupMember *Member) {
+  LIST_ENTRY *link = Member->Link.ForwardLink;
+  return link == &Group->Members ? nullptr
+                                 : ContainingRecord<GroupMember>(link, offsetof(GroupMember, Link));
+}

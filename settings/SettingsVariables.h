@@ -1,0 +1,21 @@
+// Variables owned by the settings manager.
+#ifndef ZELM_SETTINGS_SETTINGS_VARIABLES_H_
+#define ZELM_SETTINGS_SETTINGS_VARIABLES_H_
+
+#include <uefi/UefiBaseType.h>
+
+// Attributes of the driver's own stores and of what the OS reads.
+constexpr UINT32 kStoreAttributes = 0x3;     // non-volatile, boot-service access
+constexpr UINT32 kPublishedAttributes = 0x7; // plus runtime access
+
+extern CHAR16 kSettingsCurrentVariableName[];   // "ZelmSettingsCurrent"
+extern CHAR16 kSettingsManagerIdVariableName[]; // "_SMID"
+
+// Deletes the published current settings, so the next ready-to-boot
+// publishes them again.
+VOID InvalidateCurrentSettings(VOID);
+
+// Deletes "_SMID".
+VOID DeleteSettingsManagerId(VOID);
+
+#endif

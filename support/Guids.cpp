@@ -1,0 +1,45 @@
+// The one definition of every identifier the driver uses.
+#include <platform/PlatformGuids.h>
+#include <uefi/UefiGuids.h>
+#include <zelm/ZelmGuids.h>
+
+EFI_GUID gEfiGlobalVariableGuid = EFI_GLOBAL_VARIABLE;
+EFI_GUID gEfiEventExitBootServicesGuid = EFI_EVENT_GROUP_EXIT_BOOT_SERVICES;
+EFI_GUID gEfiEventVirtualAddressChangeGuid = EFI_EVENT_GROUP_VIRTUAL_ADDRESS_CHANGE;
+EFI_GUID gEfiEventReadyToBootGuid = EFI_EVENT_GROUP_READY_TO_BOOT;
+EFI_GUID gEfiHobListGuid = EFI_HOB_LIST_GUID;
+EFI_GUID gEfiLoadedImageProtocolGuid = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+EFI_GUID gEfiDevicePathUtilitiesProtocolGuid = EFI_DEVICE_PATH_UTILITIES_PROTOCOL_GUID;
+EFI_GUID gEfiPcdProtocolGuid = EFI_PCD_PROTOCOL_GUID;
+EFI_GUID gEfiSmmBase2ProtocolGuid = EFI_SMM_BASE2_PROTOCOL_GUID;
+EFI_GUID gEfiSmmCommunicationProtocolGuid = EFI_SMM_COMMUNICATION_PROTOCOL_GUID;
+EFI_GUID gEfiSmmVariableProtocolGuid = EFI_SMM_VARIABLE_PROTOCOL_GUID;
+EFI_GUID gEfiSmbiosProtocolGuid = EFI_SMBIOS_PROTOCOL_GUID;
+EFI_GUID gEdkiiVariableLockProtocolGuid = EDKII_VARIABLE_LOCK_PROTOCOL_GUID;
+
+EFI_GUID gZelmSettingProviderSupportProtocolGuid = ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL_GUID;
+EFI_GUID gZelmSettingAccessProtocolGuid = ZELM_SETTING_ACCESS_PROTOCOL_GUID;
+EFI_GUID gZelmSettingPermissionProtocolGuid = ZELM_SETTING_PERMISSION_PROTOCOL_GUID;
+EFI_GUID gZelmSettingsApplyProtocolGuid = ZELM_SETTINGS_APPLY_PROTOCOL_GUID;
+EFI_GUID gZelmPermissionsApplyProtocolGuid = ZELM_PERMISSIONS_APPLY_PROTOCOL_GUID;
+EFI_GUID gZelmAuthenticationProtocolGuid = ZELM_AUTHENTICATION_PROTOCOL_GUID;
+EFI_GUID gZelmSettingAccessStartEventGroupGuid = ZELM_SETTING_ACCESS_START_EVENT_GROUP_GUID;
+EFI_GUID gZelmSettingsManagerVariableGuid = ZELM_SETTINGS_MANAGER_VARIABLE_GUID;
+EFI_GUID gZelmSettingsVariableGuid = ZELM_SETTINGS_VARIABLE_GUID;
+EFI_GUID gZelmPermissionVariableGuid = ZELM_PERMISSION_VARIABLE_GUID;
+EFI_GUID gZelmDeviceIdentifierVariableGuid = ZELM_DEVICE_IDENTIFIER_VARIABLE_GUID;
+
+EFI_GUID gPlatformHookRegistryProtocolGuid = PLATFORM_HOOK_REGISTRY_PROTOCOL_GUID;
+EFI_GUID gPlatformTimerCalibrationHobGuid = PLATFORM_TIMER_CALIBRATION_HOB_GUID;
+EFI_GUID gPlatformRegionTableHobGuid = PLATFORM_REGION_TABLE_HOB_GUID;
+EFI_GUID gPlatformTokenSpaceGuid = PLATFORM_TOKEN_SPACE_GUID;
+EFI_GUID gPlatformPointerConversionProtocolGuid = PLATFORM_POINTER_CONVERSION_PROTOCOL_GUID;
+EFI_GUID gPlatformBootOrderLockHookGuid = PLATFORM_BOOT_ORDER_LOCK_HOOK_GUID;
+EFI_GUID gPlatformXpbtEnabledProtocolGuid = PLATFORM_XPBT_ENABLED_PROTOCOL_GUID;
+EFI_GUID gPlatformSettingVariableGuid = PLATFORM_SETTING_VARIABLE_GUID;
+EFI_GUID gPlatformSetupVariableGuid = PLATFORM_SETUP_VARIABLE_GUID;
+EFI_GUID gBootOrderLockVariableGuid = BOOT_ORDER_LOCK_VARIABLE_GUID;
+EFI_GUID gPlatformDefaultStoreProtocolGuid = PLATFORM_DEFAULT_STORE_PROTOCOL_GUID;
+EFI_GUID gPlatformDefaultStoreRegionGuid = PLATFORM_DEFAULT_STORE_REGION_GUID;
+EFI_GUID gPlatformSmmBufferProtocolGuid = PLATFORM_SMM_BUFFER_PROTOCOL_GUID;
+EFI_GUID gPlatformVariableRegionGuid = PLATFORM_VARIABLE_REGION_GUID;
