@@ -1,0 +1,41 @@
+# Drives CMake: configure once, then build incrementally.
+BUILD ?= build
+JOBS ?= 2
+CMAKE_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+BUILD_PACKAGES = cmake ninja-build clang lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev
+TEST_PACKAGES = $(BUILD_PACKAGES) qemu-system-x86 ovmf
+BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev libexpat1-dev libxml2-dev libpugixml-dev libtinyxml2-dev
+
+.PHONY: demo test bench fuzz build configure clean
+
+demo: configure
+	@.ci/ensure-packages $(BUILD_PACKAGES)
+	cmake --build $(BUILD) -j $(JOBS) --target zelm-sim
+	$(BUILD)/tools/zelm-sim demo
+
+test:
+	@.ci/ensure-packages $(TEST_PACKAGES)
+	@$(MAKE) --no-print-directory build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	@.ci/ensure-packages $(BENCH_PACKAGES)
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench
+	$(BUILD)/bench/zelm-bench
+
+fuzz: build
+	cmake --build $(BUILD) -j $(JOBS) --target fuzz-long
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+configure: $(BUILD)/build.ninja
+
+$(BUILD)/build.ninja:
+	@.ci/ensure-packages $(BUILD_PACKAGES)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+clean:
+	rm -rf $(BUILD)
