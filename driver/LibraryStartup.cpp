@@ -7,6 +7,7 @@
 #include "driver/StartupResources.h"
 #include "driver/TimerCalibration.h"
 #include "permissions/PermissionsApply.h"
+#include "providers/PasswordSetting.h"
 #include "support/FirmwareTables.h"
 
 VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -23,4 +24,7 @@ VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   InitHookRegistry();
 
   (VOID) InstallImageProtocols(&gZelmPermissionsApplyProtocolGuid, &mPermissionsApply);
+
+  // Provider libraries, in registration order.
+  StartPasswordProviderLibrary();
 }
