@@ -33,7 +33,6 @@ function(zelm_library name)
       target_link_libraries(${name}${v} PUBLIC ${d}${v})
     endforeach()
     target_link_libraries(${name}${v} PUBLIC ${A_PLAIN_DEPS})
-    if(NOT v STREQUAL "")
   endforeach()
 endfunction()
 
