@@ -1,0 +1,143 @@
+// Base64 of RFC 4648 section 4 (standard alphabet, "=" padding).
+#include "support/Text.h"
+#include "support/TextInternal.h"
+
+namespace {
+
+constexpr CHAR8 kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Value of an alphabet character, or -1.
+int sextet(CHAR8 c) {
+  if (c >= 'A' && c <= 'Z') {
+    return c - 'A';
+  }
+  if (c >= 'a' && c <= 'z') {
+    return c - 'a' + 26;
+  }
+  if (c >= '0' && c <= '9') {
+    return c - '0' + 52;
+  }
+  if (c == '+') {
+    return 62;
+  }
+  if (c == '/') {
+    return 63;
+  }
+  return -1;
+}
+
+bool isSpace(CHAR8 c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Checks the whole text and counts its bytes; with Out given, also writes
+// the first Limit of them. Writing happens only in a second walk, after a
+// first one without Out has accepted the text.
+EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN *count) {
+  UINT32 bits = 0;    // undelivered bits, right-aligned
+  UINTN bitCount = 0; // how many of them
+  UINTN inGroup = 0;  // characters of the current group of four
+  UINTN padding = 0;  // "=" seen so far
+  UINTN produced = 0;
+  for (UINTN i = 0; i < length; ++i) {
+    const CHAR8 c = in[i];
+    if (isSpace(c)) {
+      continue;
+    }
+    if (c == '=') {
+      // Only after two or three characters of a group, and the bits the
+      // group leaves over must be zero.
+      if (padding == 0 && (inGroup < 2 || bits != 0)) {
+        return EFI_INVALID_PARAMETER;
+      }
+      ++padding;
+      if (inGroup + padding > 4) {
+        return EFI_INVALID_PARAMETER;
+      }
+      continue;
+    }
+    const int value = sextet(c);
+    if (value < 0 || padding != 0) {
+      return EFI_INVALID_PARAMETER;
+    }
+    bits = (bits << 6) | static_cast<UINT32>(value);
+    bitCount += 6;
+    if (bitCount >= 8) {
+      bitCount -= 8;
+      if (out != nullptr && produced < limit) {
+        out[produced] = static_cast<UINT8>(bits >> bitCount);
+      }
+      ++produced;
+      bits &= (1u << bitCount) - 1;
+    }
+    inGroup = (inGroup + 1) % 4;
+  }
+  if (padding != 0 ? inGroup + padding != 4 : inGroup != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *count = produced;
+  return EFI_SUCCESS;
+}
+
+} // namespace
+
+EFI_STATUS Base64Encode(const UINT8 *Source, UINTN SourceLength, CHAR8 *Destination,
+                        UINTN *DestinationSize) {
+  if (Source == nullptr || DestinationSize == nullptr || text::rangeWraps(Source, SourceLength)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const UINTN groups = SourceLength / 3 + (SourceLength % 3 != 0 ? 1 : 0);
+  if (groups > (~UINTN{0} - 1) / 4) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const UINTN needed = groups * 4 + 1;
+  if (Destination == nullptr || *DestinationSize < needed) {
+    *DestinationSize = needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (text::rangeWraps(Destination, *DestinationSize) ||
+      text::rangesOverlap(Source, SourceLength, Destination, needed)) {
+    return EFI_INVALID_PARAMETER;
+  }
+
+  UINTN pos = 0;
+  for (UINTN i = 0; i < SourceLength; i += 3) {
+    const UINTN left = SourceLength - i;
+    const UINT32 triple = (static_cast<UINT32>(Source[i]) << 16) |
+                          (left > 1 ? static_cast<UINT32>(Source[i + 1]) << 8 : 0) |
+                          (left > 2 ? static_cast<UINT32>(Source[i + 2]) : 0);
+    Destination[pos++] = kAlphabet[(triple >> 18) & 0x3F];
+    Destination[pos++] = kAlphabet[(triple >> 12) & 0x3F];
+    Destination[pos++] = left > 1 ? kAlphabet[(triple >> 6) & 0x3F] : '=';
+    Destination[pos++] = left > 2 ? kAlphabet[triple & 0x3F] : '=';
+  }
+  Destination[pos] = 0;
+  *DestinationSize = needed;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Base64Decode(const CHAR8 *Source, UINTN SourceLength, UINT8 *Destination,
+                        UINTN *DestinationSize) {
+  if (Source == nullptr || DestinationSize == nullptr || text::rangeWraps(Source, SourceLength)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // Without a buffer the size only bounds a count; nothing is written.
+  const UINTN room = Destination == nullptr ? 0 : *DestinationSize;
+  if (Destination != nullptr && (text::rangeWraps(Destination, room) ||
+                                 text::rangesOverlap(Source, SourceLength, Destination, room))) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINTN length = 0;
+  EFI_STATUS status = decode(Source, SourceLength, nullptr, 0, &length);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (room != 0) {
+    status = decode(Source, SourceLength, Destination, room, &length);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+  }
+  *DestinationSize = length;
+  return length > room ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
+}
