@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Boots the test harness under QEMU + OVMF and passes when the harness
+# reports a pass. Usage: run-ovmf.sh <harness.efi> <zelm.efi>
+#
+# A fresh ESP directory holds the harness as EFI/BOOT/BOOTX64.EFI (started
+# by the firmware's default boot) and zelm.efi beside it; the firmware gets
+# a private copy of the variable store. The 4 MB OVMF build is the one whose
+# variable store takes a full-size packet. Emulation is TCG, named
+# explicitly: KVM is not there on every machine, and where /dev/kvm exists
+# inside a virtual machine OVMF can stop in its first instructions.
+set -u
+
+harness=${1:?usage: run-ovmf.sh <harness.efi> <zelm.efi>}
+driver=${2:?usage: run-ovmf.sh <harness.efi> <zelm.efi>}
+ovmf_code=${ZELM_OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+ovmf_vars=${ZELM_OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
+limit=${ZELM_OVMF_TIMEOUT:-50}
+# The harness writes 0x10 (pass) or 0x11 (fail) to isa-debug-exit, which
+# makes QEMU exit with (value << 1) | 1.
+exit_passed=33
+
+fail() {
+  echo "ovmf_boot: FAILED: $*" >&2
+  exit 1
+}
+
+command -v qemu-system-x86_64 >/dev/null ||
+  fail "qemu-system-x86_64 is not installed (Debian package qemu-system-x86)"
+command -v timeout >/dev/null || fail "timeout (coreutils) is not installed"
+for f in "$ovmf_code" "$ovmf_vars"; do
+  [[ -r $f ]] || fail "$f is missing (Debian package ovmf)"
+done
+for f in "$harness" "$driver"; do
+  [[ -r $f ]] || fail "$f is missing (build the EFI images first)"
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zelm-ovmf.XXXXXX") || fail "cannot make a work directory"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/esp/EFI/BOOT"
+cp "$harness" "$work/esp/EFI/BOOT/BOOTX64.EFI"
+cp "$driver" "$work/esp/zelm.efi"
+cp "$ovmf_vars" "$work/vars.fd"
+log=$work/serial.log
+
+start=$(date +%s.%N)
+timeout --kill-after=5 "$limit" \
+  qemu-system-x86_64 -machine q35 -m 256 -nographic -no-reboot \
+  -drive if=pflash,format=raw,readonly=on,file="$ovmf_code" \
+  -drive if=pflash,format=raw,file="$work/vars.fd" \
+  -drive format=raw,file=fat:rw:"$work/esp" \
+  -net none -device isa-debug-exit,iobase=0xf4,iosize=0x04 -accel tcg \
+  </dev/null >"$log" 2>&1
+status=$?
+end=$(date +%s.%N)
+seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+
+# The console carries terminal control sequences; the verdict line is plain.
+verdict=$(tr -d '\r' <"$log" | grep -aoE 'zelm-harness: (PASS|FAIL [0-9]+)' | tail -n 1)
+
+if [[ $verdict == "zelm-harness: PASS" && $status -eq $exit_passed ]]; then
+  tr -d '\r' <"$log" | grep -a 'zelm-harness:'
+  echo "ovmf_boot: passed in ${seconds} s (zelm.efi $(stat -c %s "$driver") bytes)"
+  exit 0
+fi
+
+echo "----- serial log -----"
+cat -v "$log"
+echo "----- end of serial log -----"
+if [[ $status -eq 124 || $status -eq 137 ]]; then
+  fail "no verdict within ${limit} s (the firmware or the harness did not answer)"
+fi
+fail "verdict '${verdict:-none}', QEMU exit status $status (expected $exit_passed), after ${seconds} s"
