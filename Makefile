@@ -12,7 +12,7 @@ BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev libexpat1-dev libxml2-dev li
 demo: configure
 	@.ci/ensure-packages $(BUILD_PACKAGES)
 	cmake --build $(BUILD) -j $(JOBS) --target zelm-sim
-	$(BUILD)/tools/zelm-sim demo
+	$(BUILD)/tools/zelm-sim/zelm-sim demo
 
 test:
 	@.ci/ensure-packages $(TEST_PACKAGES)

@@ -1,0 +1,111 @@
+// A failed initialisation: the entry returns the error and nothing that
+// points into the image stays behind.
+#include <platform/PlatformGuids.h>
+
+#include "driver/DriverState.h"
+#include "driver/HookRegistry.h"
+#include "tests/driver/DriverTestSupport.h"
+
+namespace {
+
+using drivertest::DriverTest;
+
+VOID EFIAPI HookAction() {}
+
+struct HookContext {
+  PLATFORM_HOOK_CALLBACK *record = nullptr;
+};
+
+// Registers an action the way a provider library's start-up does.
+VOID EFIAPI RegisterDuringStartup(EFI_EVENT event, VOID *context) {
+  auto *ctx = static_cast<HookContext *>(context);
+  EXPECT_EQ(RegisterHookAction(&gPlatformBootOrderLockHookGuid, 8, HookAction, &ctx->record),
+            EFI_SUCCESS);
+  mDriver.hookCallback = ctx->record;
+  host::Firmware::Current()->BootServices()->CloseEvent(event);
+}
+
+class ShutdownTest : public DriverTest {
+protected:
+  // Protocols the driver installed on its image handle.
+  std::vector<EFI_GUID> DriverProtocols() {
+    std::vector<EFI_GUID> found;
+    for (const host::ProtocolRecord &record : firmware->Protocols()) {
+      if (record.handle == image && !host::GuidEqual(record.guid, gEfiLoadedImageProtocolGuid) &&
+          record.interface != &blocker) {
+        found.push_back(record.guid);
+      }
+    }
+    return found;
+  }
+  int blocker = 0;
+};
+
+TEST_F(ShutdownTest, FailedInstallationReturnsItsErrorAndUndoesStartup) {
+  image = firmware->LoadImage();
+  // A settings-apply protocol already on the image handle makes the
+  // all-or-nothing installation fail.
+  ASSERT_EQ(firmware->InstallProtocol(gZelmSettingsApplyProtocolGuid, &blocker, &image),
+            EFI_SUCCESS);
+  size_t eventsBefore = firmware->OpenEventCount();
+  size_t notifiesBefore = firmware->NotifyRegistrationCount();
+
+  EXPECT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_INVALID_PARAMETER);
+  EXPECT_TRUE(DriverProtocols().empty());
+  EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
+  EXPECT_EQ(firmware->NotifyRegistrationCount(), notifiesBefore);
+  // The hook registry's list head belongs to the platform and may be shared.
+  EXPECT_NE(firmware->FindProtocol(gPlatformHookRegistryProtocolGuid), nullptr);
+}
+
+TEST_F(ShutdownTest, HookCallbackRecordIsUnlinkedAndFreed) {
+  LIST_ENTRY *registry = firmware->InstallHookRegistry();
+  image = firmware->LoadImage();
+  ASSERT_EQ(firmware->InstallProtocol(gZelmSettingsApplyProtocolGuid, &blocker, &image),
+            EFI_SUCCESS);
+  // Inside the start-up, at the permissions-apply installation.
+  HookContext context;
+  EFI_EVENT event = nullptr;
+  ASSERT_EQ(firmware->BootServices()->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK,
+                                                  RegisterDuringStartup, &context, &event),
+            EFI_SUCCESS);
+  VOID *registration = nullptr;
+  ASSERT_EQ(firmware->BootServices()->RegisterProtocolNotify(&gZelmPermissionsApplyProtocolGuid,
+                                                             event, &registration),
+            EFI_SUCCESS);
+
+  EXPECT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_INVALID_PARAMETER);
+  ASSERT_NE(context.record, nullptr);
+  EXPECT_FALSE(firmware->BootPool().Owns(context.record));
+  // The hook point's header stays, with every list empty again.
+  ASSERT_NE(registry->ForwardLink, registry);
+  auto *header = reinterpret_cast<PLATFORM_HOOK_HEADER *>(
+      reinterpret_cast<UINT8 *>(registry->ForwardLink) - 8);
+  for (const LIST_ENTRY &list : header->FirstSet) {
+    EXPECT_EQ(list.ForwardLink, &list);
+  }
+  EXPECT_EQ(firmware->RunHookPoint(gPlatformBootOrderLockHookGuid), 0u);
+}
+
+// Every allocation of the start-up failing in turn: the driver either starts
+// or fails cleanly, never crashes, and a failure leaves no protocol or event.
+TEST_F(ShutdownTest, PoolFailureAtEveryAllocationNeverLeavesHalfAStart) {
+  for (size_t n = 1; n < 40; n++) {
+    SCOPED_TRACE(n);
+    Reboot();
+    image = firmware->LoadImage();
+    size_t eventsBefore = firmware->OpenEventCount();
+    firmware->BootPool().FailNth(n);
+    EFI_STATUS status = firmware->StartImage(image, ZelmDriverEntry);
+    firmware->BootPool().ClearFaults();
+    if (EFI_ERROR(status)) {
+      EXPECT_TRUE(DriverProtocols().empty());
+      EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
+    } else {
+      EXPECT_NE(Support(), nullptr);
+      EXPECT_NE(StartAccess(), nullptr);
+    }
+  }
+}
+
+} // namespace
