@@ -49,8 +49,13 @@ TEST_F(ShutdownTest, FailedInstallationReturnsItsErrorAndUndoesStartup) {
             EFI_SUCCESS);
   size_t eventsBefore = firmware->OpenEventCount();
   size_t notifiesBefore = firmware->NotifyRegistrationCount();
+  size_t poolMark = firmware->BootPool().Mark();
 
   EXPECT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_INVALID_PARAMETER);
+  // Only the published hook-registry list head stays allocated.
+  std::vector<host::PoolBlock> live = firmware->BootPool().LiveSince(poolMark);
+  ASSERT_EQ(live.size(), 1u);
+  EXPECT_EQ(live[0].address, firmware->FindProtocol(gPlatformHookRegistryProtocolGuid));
   EXPECT_TRUE(DriverProtocols().empty());
   EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
   EXPECT_EQ(firmware->NotifyRegistrationCount(), notifiesBefore);
@@ -95,12 +100,16 @@ TEST_F(ShutdownTest, PoolFailureAtEveryAllocationNeverLeavesHalfAStart) {
     Reboot();
     image = firmware->LoadImage();
     size_t eventsBefore = firmware->OpenEventCount();
+    size_t poolMark = firmware->BootPool().Mark();
     firmware->BootPool().FailNth(n);
     EFI_STATUS status = firmware->StartImage(image, ZelmDriverEntry);
     firmware->BootPool().ClearFaults();
     if (EFI_ERROR(status)) {
       EXPECT_TRUE(DriverProtocols().empty());
       EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
+      for (const host::PoolBlock &block : firmware->BootPool().LiveSince(poolMark)) {
+        EXPECT_EQ(block.address, firmware->FindProtocol(gPlatformHookRegistryProtocolGuid));
+      }
     } else {
       EXPECT_NE(Support(), nullptr);
       EXPECT_NE(StartAccess(), nullptr);
