@@ -19,9 +19,11 @@ test:
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Configures again each time: a build directory configured before the
+# benchmark's packages were installed must find them now.
 bench:
 	@.ci/ensure-packages $(BENCH_PACKAGES)
-	@$(MAKE) --no-print-directory configure
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench
 	$(BUILD)/bench/zelm-bench
 

@@ -1,0 +1,159 @@
+// Helpers shared by the files of the XML library: byte and string routines,
+// the list convention of the tree, and byte-counted forms of the tree
+// operations that the parser uses to avoid copying tokens twice.
+#ifndef ZELM_XML_INTERNAL_H_
+#define ZELM_XML_INTERNAL_H_
+
+#include "Xml.h"
+
+// Names handed to XmlAddNode / XmlAddAttribute longer than this are refused,
+// the bound every string copy of the firmware uses.
+constexpr UINTN kXmlStringLimit = 1000000;
+
+inline VOID XmlCopyBytes(VOID *dest, const VOID *src, UINTN size) {
+  if (size != 0) {
+    __builtin_memcpy(dest, src, size);
+  }
+}
+
+inline VOID XmlZeroBytes(VOID *dest, UINTN size) {
+  if (size != 0) {
+    __builtin_memset(dest, 0, size);
+  }
+}
+
+// Length of a NUL-terminated string, or limit + 1 when it has more than
+// limit characters (so callers can refuse it without reading further).
+inline UINTN XmlBoundedLength(const CHAR8 *text, UINTN limit) {
+  UINTN n = 0;
+  while (n <= limit && text[n] != '\0') {
+    n++;
+  }
+  return n;
+}
+
+// Length of a NUL-terminated string (the firmware image has no strlen).
+inline UINTN XmlStringLength(const CHAR8 *text) {
+  UINTN n = 0;
+  while (text[n] != '\0') {
+    n++;
+  }
+  return n;
+}
+
+inline bool XmlBytesEqual(const VOID *a, const VOID *b, UINTN size) {
+  const UINT8 *x = static_cast<const UINT8 *>(a);
+  const UINT8 *y = static_cast<const UINT8 *>(b);
+  for (UINTN i = 0; i < size; i++) {
+    if (x[i] != y[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Bytes before the first NUL within [text, text + size).
+inline UINTN XmlLengthToNul(const UINT8 *text, UINTN size) {
+  UINTN n = 0;
+  while (n < size && text[n] != 0) {
+    n++;
+  }
+  return n;
+}
+
+inline VOID XmlListInit(LIST_ENTRY *head) {
+  head->ForwardLink = head;
+  head->BackLink = head;
+}
+
+inline bool XmlListEmpty(const LIST_ENTRY *head) {
+  return head->ForwardLink == head;
+}
+
+inline VOID XmlListInsertTail(LIST_ENTRY *head, LIST_ENTRY *entry) {
+  entry->ForwardLink = head;
+  entry->BackLink = head->BackLink;
+  head->BackLink->ForwardLink = entry;
+  head->BackLink = entry;
+}
+
+inline VOID XmlListRemove(LIST_ENTRY *entry) {
+  entry->BackLink->ForwardLink = entry->ForwardLink;
+  entry->ForwardLink->BackLink = entry->BackLink;
+  entry->ForwardLink = nullptr;
+  entry->BackLink = nullptr;
+}
+
+// The list entry is the first field of both records.
+inline XmlNode *XmlNodeFromLink(LIST_ENTRY *link) {
+  return reinterpret_cast<XmlNode *>(link);
+}
+inline const XmlNode *XmlNodeFromLink(const LIST_ENTRY *link) {
+  return reinterpret_cast<const XmlNode *>(link);
+}
+inline const XmlAttribute *XmlAttributeFromLink(const LIST_ENTRY *link) {
+  return reinterpret_cast<const XmlAttribute *>(link);
+}
+
+// Extra bytes each character needs when escaped (XML 1.0 section 4.6).
+struct XmlEscapeTable {
+  UINT8 extra[256];
+};
+
+constexpr XmlEscapeTable XmlMakeEscapeTable() {
+  XmlEscapeTable table{};
+  table.extra[static_cast<UINT8>('"')] = 5;
+  table.extra[static_cast<UINT8>('\'')] = 5;
+  table.extra[static_cast<UINT8>('&')] = 4;
+  table.extra[static_cast<UINT8>('<')] = 3;
+  table.extra[static_cast<UINT8>('>')] = 3;
+  return table;
+}
+
+inline constexpr XmlEscapeTable kXmlEscapeExtra = XmlMakeEscapeTable();
+
+// The entity reference written for a character that needs escaping.
+inline const CHAR8 *XmlEscapeReference(UINT8 c) {
+  switch (c) {
+  case '"':
+    return "&quot;";
+  case '\'':
+    return "&apos;";
+  case '&':
+    return "&amp;";
+  case '<':
+    return "&lt;";
+  default:
+    return "&gt;";
+  }
+}
+
+// New pool string holding size bytes of text and a NUL; NULL when the pool
+// is exhausted.
+[[nodiscard]] CHAR8 *XmlCopyString(const CHAR8 *text, UINTN size);
+
+// XmlAddNode with a name of nameLength bytes (no NUL needed) and no value.
+[[nodiscard]] EFI_STATUS XmlAddNodeBytes(XmlNode *parent, const CHAR8 *name, UINTN nameLength,
+                                         XmlNode **newNode);
+
+// XmlAddAttribute with byte-counted name and value.
+[[nodiscard]] EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLength,
+                                              const CHAR8 *value, UINTN valueLength);
+
+// Unescaping over a byte-counted text: 0 when the text is empty or longer
+// than limit.
+UINTN XmlUnescapedLengthBytes(const CHAR8 *text, UINTN length, UINTN limit);
+
+// New pool string with the entity references of text replaced.
+[[nodiscard]] EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit,
+                                          CHAR8 **result);
+
+// Escaped length of a byte-counted text (no limit applied).
+UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length);
+
+// Writes the escaped form of text at out, which has room for exactly
+// XmlEscapedLengthBytes(text, length) bytes; returns the end of what was
+// written.
+CHAR8 *XmlEscapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
+
+#endif

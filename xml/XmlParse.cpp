@@ -1,0 +1,303 @@
+// The tree builder: runs the tokenizer over the input and reacts to the
+// eight token kinds that carry the document's elements, attributes, text and
+// declaration. Lenient by design: packet code checks the structure itself.
+#include "XmlTokenizer.h"
+
+namespace {
+
+// Names, attribute values and end-tag names must stay below this many bytes.
+constexpr UINT64 kNameBufferSize = 260;
+
+bool IsTrimmed(UINT8 c) {
+  return c == 0 || c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+EFI_STATUS StatusOfFailure(XmlFailure failure) {
+  switch (failure) {
+  case XmlFailure::EndOfInput:
+  case XmlFailure::InvalidSequence:
+  case XmlFailure::UnterminatedLiteral:
+    return EFI_INVALID_PARAMETER;
+  case XmlFailure::NotImplemented:
+  case XmlFailure::UnknownEncoding:
+    return EFI_UNSUPPORTED;
+  default:
+    return EFI_DEVICE_ERROR;
+  }
+}
+
+// Everything a parse has built; released on every exit unless handed out.
+class TreeBuilder {
+public:
+  TreeBuilder() = default;
+  TreeBuilder(const TreeBuilder &) = delete;
+  TreeBuilder &operator=(const TreeBuilder &) = delete;
+
+  ~TreeBuilder() {
+    if (root_ != nullptr) {
+      (VOID) XmlFreeTree(&root_);
+    }
+    ReleaseDetached();
+    XmlPoolFree(declaration_);
+  }
+
+  bool elementSeen() const { return elementSeen_; }
+
+  // Hands the tree to the caller.
+  XmlNode *Release() {
+    XmlNode *root = root_;
+    root_ = nullptr;
+    return root;
+  }
+
+  [[nodiscard]] EFI_STATUS Declaration(const UINT8 *documentStart, const XmlToken &token) {
+    // Only a declaration at the very start of the document is the
+    // document's own (XML 1.0 production [23]); it is copied exactly, from
+    // its "<" through "?>", whatever characters and lines it spans.
+    if (!declarationAtStart_ || declarationTaken_) {
+      return EFI_SUCCESS;
+    }
+    declarationTaken_ = true;
+    UINTN length = static_cast<UINTN>(token.Start + token.ByteLength - documentStart);
+    declaration_ = XmlCopyString(reinterpret_cast<const CHAR8 *>(documentStart), length);
+    return declaration_ == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
+  }
+
+  VOID FirstToken(const XmlToken &token) {
+    declarationAtStart_ = token.Kind == XmlKindDeclarationOpen;
+  }
+
+  [[nodiscard]] EFI_STATUS StartElement(const XmlToken &token) {
+    if (token.ByteLength >= kNameBufferSize) {
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    const CHAR8 *name = reinterpret_cast<const CHAR8 *>(token.Start);
+    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
+    XmlNode *node;
+    EFI_STATUS status;
+    if (root_ == nullptr) {
+      status = XmlAddNodeBytes(nullptr, name, length, &node);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      root_ = node;
+      root_->XmlDeclaration = declaration_;
+      declaration_ = nullptr;
+    } else if (current_ == nullptr) {
+      // A second top-level element is parsed like the first but kept apart
+      // and released as soon as it closes.
+      status = XmlAddNodeBytes(nullptr, name, length, &node);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      detached_ = node;
+    } else {
+      status = XmlAddNodeBytes(current_, name, length, &node);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+    }
+    current_ = node;
+    elementSeen_ = true;
+    return EFI_SUCCESS;
+  }
+
+  [[nodiscard]] EFI_STATUS Text(const XmlToken &token) {
+    if (current_ == nullptr) {
+      return EFI_SUCCESS;
+    }
+    const UINT8 *start = token.Start;
+    const UINT8 *end = token.Start + token.ByteLength;
+    while (start < end && IsTrimmed(*start)) {
+      start++;
+    }
+    while (end > start && IsTrimmed(end[-1])) {
+      end--;
+    }
+    if (start == end) {
+      return EFI_SUCCESS;
+    }
+    UINTN length = XmlLengthToNul(start, static_cast<UINTN>(end - start));
+    CHAR8 *value = XmlCopyString(reinterpret_cast<const CHAR8 *>(start), length);
+    if (value == nullptr) {
+      return EFI_OUT_OF_RESOURCES;
+    }
+    XmlPoolFree(current_->Value);
+    current_->Value = value;
+    return EFI_SUCCESS;
+  }
+
+  [[nodiscard]] EFI_STATUS AttributeName(const XmlToken &token) {
+    if (token.ByteLength >= kNameBufferSize) {
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    attributeName_ = reinterpret_cast<const CHAR8 *>(token.Start);
+    attributeNameLength_ = XmlLengthToNul(token.Start, token.ByteLength);
+    return EFI_SUCCESS;
+  }
+
+  [[nodiscard]] EFI_STATUS AttributeValue(const XmlToken &token) {
+    if (token.ByteLength >= kNameBufferSize) {
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (current_ == nullptr) {
+      return EFI_SUCCESS;
+    }
+    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
+    return XmlAddAttributeBytes(current_, attributeName_, attributeNameLength_,
+                                reinterpret_cast<const CHAR8 *>(token.Start), length);
+  }
+
+  [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token) {
+    if (token.ByteLength >= kNameBufferSize) {
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (current_ == nullptr) {
+      return EFI_SUCCESS;
+    }
+    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
+    const CHAR8 *open = current_->Name;
+    if (XmlStringLength(open) != length || !XmlBytesEqual(open, token.Start, length)) {
+      return EFI_INVALID_PARAMETER;
+    }
+    Close();
+    return EFI_SUCCESS;
+  }
+
+  VOID EmptyElementClose() {
+    if (current_ != nullptr) {
+      Close();
+    }
+  }
+
+private:
+  VOID Close() {
+    XmlNode *closed = current_;
+    current_ = closed->ParentNode;
+    if (current_ == nullptr && closed == detached_) {
+      ReleaseDetached();
+    }
+  }
+
+  VOID ReleaseDetached() {
+    if (detached_ != nullptr) {
+      (VOID) XmlFreeTree(&detached_);
+    }
+  }
+
+  XmlNode *root_ = nullptr;
+  XmlNode *detached_ = nullptr;
+  XmlNode *current_ = nullptr;
+  CHAR8 *declaration_ = nullptr;
+  const CHAR8 *attributeName_ = nullptr;
+  UINTN attributeNameLength_ = 0;
+  bool elementSeen_ = false;
+  bool declarationAtStart_ = false;
+  bool declarationTaken_ = false;
+};
+
+// The tree builder's loop: reacts to each token before it is committed.
+struct ParseRun {
+  explicit ParseRun(UINTN inputLength) : length(inputLength) {}
+
+  static bool OnToken(VOID *context, const XmlToken &token) {
+    return static_cast<ParseRun *>(context)->Token(token);
+  }
+
+  // False ends the parse; status then tells how.
+  bool Token(const XmlToken &token) {
+    if (token.Error) {
+      return false;
+    }
+    if (documentStart == nullptr) {
+      documentStart = token.Start;
+      builder.FirstToken(token);
+    }
+    // The byte-order mark is not counted, so with one the count never
+    // reaches the length and the end-of-document token ends the loop.
+    consumed += token.ByteLength;
+    if (consumed >= length) {
+      if (!builder.elementSeen()) {
+        status = EFI_INVALID_PARAMETER;
+      }
+      return false;
+    }
+    switch (token.Kind) {
+    case XmlKindDeclarationClose:
+      status = builder.Declaration(documentStart, token);
+      break;
+    case XmlKindStartName:
+      status = builder.StartElement(token);
+      break;
+    case XmlKindText:
+      status = builder.Text(token);
+      break;
+    case XmlKindAttributeName:
+      status = builder.AttributeName(token);
+      break;
+    case XmlKindAttributeValue:
+      status = builder.AttributeValue(token);
+      break;
+    case XmlKindEndName:
+      status = builder.EndElement(token);
+      break;
+    case XmlKindEmptyClose:
+      builder.EmptyElementClose();
+      break;
+    case XmlKindEndOfDocument:
+      return false;
+    default:
+      break;
+    }
+    return !EFI_ERROR(status);
+  }
+
+  TreeBuilder builder;
+  EFI_STATUS status = EFI_SUCCESS;
+  const UINT8 *documentStart = nullptr;
+  UINTN consumed = 0;
+  UINTN length;
+};
+
+} // namespace
+
+EFI_STATUS XmlParse(const CHAR8 *Text, UINTN Length, XmlNode **Root) {
+  if (Root == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *Root = nullptr;
+  if (Text == nullptr || Length == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // The tokenizer counts the input in 32 bits.
+  if (Length > 0xFFFFFFFFULL) {
+    return EFI_INVALID_PARAMETER;
+  }
+  XmlInputDescriptor descriptor = {};
+  descriptor.Size = sizeof(descriptor);
+  descriptor.Text = reinterpret_cast<const UINT8 *>(Text);
+  descriptor.Length = static_cast<UINT32>(Length);
+  // Line and column numbers serve diagnostics only; the tree needs none.
+  descriptor.TrackPosition = FALSE;
+  XmlTokenizerState state;
+  XmlFailure failure = XmlTokenizerInit(&state, &descriptor);
+  UINTN prefixLength = 0;
+  if (failure == XmlFailure::None) {
+    failure = XmlDetectEncoding(&state, &prefixLength);
+  }
+  if (failure != XmlFailure::None) {
+    return StatusOfFailure(failure);
+  }
+  state.Position += prefixLength;
+
+  ParseRun run(Length);
+  failure = XmlRunTokenizer(&state, ParseRun::OnToken, &run);
+  if (failure != XmlFailure::None) {
+    return StatusOfFailure(failure);
+  }
+  if (EFI_ERROR(run.status)) {
+    return run.status;
+  }
+  *Root = run.builder.Release();
+  return EFI_SUCCESS;
+}

@@ -1,0 +1,265 @@
+// Compact serialisation of a tree: a measuring pass sizes one buffer, a
+// writing pass fills it. Both walk the tree without recursion.
+#include "XmlInternal.h"
+
+#define RETURN_ON_ERROR(expr)                                                                      \
+  do {                                                                                             \
+    EFI_STATUS status_ = (expr);                                                                   \
+    if (EFI_ERROR(status_)) {                                                                      \
+      return status_;                                                                              \
+    }                                                                                              \
+  } while (0)
+
+namespace {
+
+struct Frame {
+  const XmlNode *node;
+  const LIST_ENTRY *next; // next child to visit
+};
+
+// Depth-first walk in document order. The visitor sees Start for every node,
+// then either Empty (no text, no children) or Text, the children and End.
+template <typename Visitor> EFI_STATUS Walk(const XmlNode *root, Visitor &visitor) {
+  Frame stack[XML_MAX_WRITE_LEVEL + 1];
+  UINTN depth = 0;
+  const XmlNode *node = root;
+  for (;;) {
+    if (depth > XML_MAX_WRITE_LEVEL) {
+      return EFI_BAD_BUFFER_SIZE;
+    }
+    EFI_STATUS status = visitor.Start(node);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    bool hasChildren = !XmlListEmpty(&node->ChildrenListHead);
+    if (node->Value == nullptr && !hasChildren) {
+      status = visitor.Empty();
+    } else {
+      status = visitor.Text(node);
+      if (!EFI_ERROR(status) && !hasChildren) {
+        status = visitor.End(node);
+      }
+    }
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    if (hasChildren) {
+      const LIST_ENTRY *first = node->ChildrenListHead.ForwardLink;
+      stack[depth++] = {node, first->ForwardLink};
+      node = XmlNodeFromLink(first);
+      continue;
+    }
+    for (;;) {
+      if (depth == 0) {
+        return EFI_SUCCESS;
+      }
+      Frame &frame = stack[depth - 1];
+      if (frame.next != &frame.node->ChildrenListHead) {
+        node = XmlNodeFromLink(frame.next);
+        frame.next = frame.next->ForwardLink;
+        break;
+      }
+      status = visitor.End(frame.node);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      depth--;
+    }
+  }
+}
+
+UINTN StringLength(const CHAR8 *text) {
+  return XmlStringLength(text);
+}
+
+// Escaped length of a value in one pass; false when the value is empty or
+// longer than limit (the writer refuses it, as escaping it would).
+bool EscapedValueLength(const CHAR8 *value, UINTN limit, UINTN &escaped) {
+  UINTN length = 0;
+  UINTN extra = 0;
+  for (UINT8 c; (c = static_cast<UINT8>(value[length])) != 0;) {
+    if (++length > limit) {
+      return false;
+    }
+    extra += kXmlEscapeExtra.extra[c];
+  }
+  escaped = length + extra;
+  return length != 0;
+}
+
+class Measurer {
+public:
+  UINTN total = 0;
+
+  EFI_STATUS Start(const XmlNode *node) {
+    if (node->Name == nullptr) {
+      return EFI_INVALID_PARAMETER;
+    }
+    if (node->XmlDeclaration != nullptr) {
+      total += StringLength(node->XmlDeclaration);
+    }
+    // The name counts twice when an end tag will repeat it.
+    UINTN nameLength = StringLength(node->Name);
+    bool endTag = node->Value != nullptr || !XmlListEmpty(&node->ChildrenListHead);
+    total += (endTag ? 2 * nameLength : nameLength) + 1;
+    const LIST_ENTRY *head = &node->AttributesListHead;
+    for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
+      const XmlAttribute *attribute = XmlAttributeFromLink(link);
+      UINTN escaped;
+      if (attribute->Name == nullptr || attribute->Value == nullptr ||
+          !EscapedValueLength(attribute->Value, XML_ATTRIBUTE_VALUE_LIMIT, escaped)) {
+        return EFI_INVALID_PARAMETER;
+      }
+      total += StringLength(attribute->Name) + 4 + escaped;
+    }
+    return EFI_SUCCESS;
+  }
+
+  EFI_STATUS Empty() {
+    total += 3;
+    return EFI_SUCCESS;
+  }
+
+  EFI_STATUS Text(const XmlNode *node) {
+    total += 1;
+    if (node->Value != nullptr) {
+      UINTN escaped;
+      if (!EscapedValueLength(node->Value, XML_ELEMENT_VALUE_LIMIT, escaped)) {
+        return EFI_INVALID_PARAMETER;
+      }
+      total += escaped;
+    }
+    return EFI_SUCCESS;
+  }
+
+  EFI_STATUS End(const XmlNode *) {
+    total += 3;
+    return EFI_SUCCESS;
+  }
+};
+
+// Appends into the measured buffer; every append is bounded by its end.
+class Writer {
+public:
+  Writer(CHAR8 *buffer, UINTN size) : cursor_(buffer), end_(buffer + size) {}
+
+  CHAR8 *cursor() const { return cursor_; }
+
+  EFI_STATUS Start(const XmlNode *node) {
+    if (node->XmlDeclaration != nullptr) {
+      RETURN_ON_ERROR(PutString(node->XmlDeclaration));
+    }
+    RETURN_ON_ERROR(PutChar('<'));
+    RETURN_ON_ERROR(PutString(node->Name));
+    const LIST_ENTRY *head = &node->AttributesListHead;
+    for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
+      const XmlAttribute *attribute = XmlAttributeFromLink(link);
+      RETURN_ON_ERROR(PutChar(' '));
+      RETURN_ON_ERROR(PutString(attribute->Name));
+      RETURN_ON_ERROR(PutChar('='));
+      RETURN_ON_ERROR(PutChar('"'));
+      RETURN_ON_ERROR(PutEscaped(attribute->Value, XML_ATTRIBUTE_VALUE_LIMIT));
+      RETURN_ON_ERROR(PutChar('"'));
+    }
+    return EFI_SUCCESS;
+  }
+
+  EFI_STATUS Empty() {
+    RETURN_ON_ERROR(PutChar(' '));
+    RETURN_ON_ERROR(PutChar('/'));
+    return PutChar('>');
+  }
+
+  EFI_STATUS Text(const XmlNode *node) {
+    RETURN_ON_ERROR(PutChar('>'));
+    if (node->Value != nullptr) {
+      RETURN_ON_ERROR(PutEscaped(node->Value, XML_ELEMENT_VALUE_LIMIT));
+    }
+    return EFI_SUCCESS;
+  }
+
+  EFI_STATUS End(const XmlNode *node) {
+    RETURN_ON_ERROR(PutChar('<'));
+    RETURN_ON_ERROR(PutChar('/'));
+    RETURN_ON_ERROR(PutString(node->Name));
+    return PutChar('>');
+  }
+
+private:
+  [[nodiscard]] EFI_STATUS PutChar(CHAR8 c) {
+    if (cursor_ == end_) {
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    *cursor_++ = c;
+    return EFI_SUCCESS;
+  }
+
+  [[nodiscard]] EFI_STATUS PutString(const CHAR8 *text) {
+    for (; *text != '\0'; text++) {
+      if (cursor_ == end_) {
+        return EFI_BUFFER_TOO_SMALL;
+      }
+      *cursor_++ = *text;
+    }
+    return EFI_SUCCESS;
+  }
+
+  // Escapes while copying; refuses an empty value or one over the limit.
+  [[nodiscard]] EFI_STATUS PutEscaped(const CHAR8 *value, UINTN limit) {
+    UINTN length = 0;
+    for (UINT8 c; (c = static_cast<UINT8>(value[length])) != 0;) {
+      if (++length > limit) {
+        return EFI_INVALID_PARAMETER;
+      }
+      UINTN extra = kXmlEscapeExtra.extra[c];
+      if (static_cast<UINTN>(end_ - cursor_) <= extra) {
+        return EFI_BUFFER_TOO_SMALL;
+      }
+      if (extra == 0) {
+        *cursor_++ = static_cast<CHAR8>(c);
+      } else {
+        const CHAR8 *reference = XmlEscapeReference(c);
+        for (UINTN i = 0; i <= extra; i++) {
+          *cursor_++ = reference[i];
+        }
+      }
+    }
+    return length == 0 ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
+  }
+
+  CHAR8 *cursor_;
+  CHAR8 *end_;
+};
+
+} // namespace
+
+EFI_STATUS XmlTreeToString(const XmlNode *Root, UINTN Reserved, UINTN *Size, CHAR8 **Text) {
+  (VOID) Reserved;
+  if (Root == nullptr || Size == nullptr || Text == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Measurer measurer;
+  EFI_STATUS status = Walk(Root, measurer);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  UINTN total = measurer.total;
+  CHAR8 *buffer = static_cast<CHAR8 *>(XmlPoolAllocate(total + 1));
+  if (buffer == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  buffer[0] = '\0';
+  Writer writer(buffer, total);
+  status = Walk(Root, writer);
+  if (!EFI_ERROR(status) && writer.cursor() != buffer + total) {
+    status = EFI_DEVICE_ERROR;
+  }
+  if (EFI_ERROR(status)) {
+    XmlPoolFree(buffer);
+    return status;
+  }
+  buffer[total] = '\0';
+  *Size = total + 1;
+  *Text = buffer;
+  return EFI_SUCCESS;
+}
