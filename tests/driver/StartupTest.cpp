@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/ProtocolNotify.h"
+#include "driver/ProviderLibrary.h"
 #include "driver/TimerCalibration.h"
 #include "tests/driver/DriverTestSupport.h"
 
@@ -92,18 +94,93 @@ TEST_F(StartupTest, ApplyProtocolsCarryTheirSignatureAndVersion) {
 }
 
 TEST_F(StartupTest, EachGroupEventRunsOnceAndClosesItself) {
-  size_t before = firmware->OpenEventCount();
   ASSERT_EQ(StartDriver(), EFI_SUCCESS);
-  // Access-start and ready-to-boot; the password library's notification has
-  // registered its provider and closed.
-  EXPECT_EQ(firmware->OpenEventCount(), before + 2);
+  size_t open = firmware->OpenEventCount();
   StartAccess();
-  EXPECT_EQ(firmware->OpenEventCount(), before + 1);
+  EXPECT_EQ(firmware->OpenEventCount(), open - 1);
   firmware->ReadyToBoot();
-  EXPECT_EQ(firmware->OpenEventCount(), before);
+  EXPECT_EQ(firmware->OpenEventCount(), open - 2);
   firmware->SignalEventGroup(gZelmSettingAccessStartEventGroupGuid);
   firmware->ReadyToBoot();
-  EXPECT_EQ(firmware->OpenEventCount(), before);
+  EXPECT_EQ(firmware->OpenEventCount(), open - 2);
+}
+
+// A provider library of the test's own, driven by the driver's mechanism.
+EFI_STATUS EFIAPI LibrarySet(const ZELM_SETTING_PROVIDER *, UINTN, const VOID *, UINT64 *) {
+  return EFI_UNSUPPORTED;
+}
+EFI_STATUS EFIAPI LibraryGet(const ZELM_SETTING_PROVIDER *, UINTN *size, VOID *value) {
+  if (*size < 1) {
+    *size = 1;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  *size = 1;
+  *static_cast<UINT8 *>(value) = 1;
+  return EFI_SUCCESS;
+}
+const ZELM_SETTING_PROVIDER kLibraryProvider = {"Test.Library.Enable",
+                                                ZELM_SETTING_TYPE_ENABLE,
+                                                0,
+                                                LibrarySet,
+                                                LibraryGet,
+                                                LibraryGet,
+                                                nullptr};
+int libraryRuns = 0;
+VOID *libraryRegistration = nullptr;
+
+VOID EFIAPI LibraryNotify(EFI_EVENT event, VOID *) {
+  libraryRuns++;
+  RegisterLibraryProviders(event, &kLibraryProvider, 1);
+}
+
+// Starts the test library from inside the start-up, before the provider
+// support protocol exists.
+VOID EFIAPI StartLibraryEarly(EFI_EVENT event, VOID *) {
+  host::Firmware::Current()->BootServices()->CloseEvent(event);
+  EXPECT_NE(NotifyOnProtocol(&gZelmSettingProviderSupportProtocolGuid, LibraryNotify,
+                             &libraryRegistration),
+            nullptr);
+}
+
+bool Registered(ZELM_SETTING_ACCESS_PROTOCOL *access, const CHAR8 *id) {
+  UINT8 value = 0;
+  UINTN size = 1;
+  return access->Get(access, id, nullptr, ZELM_SETTING_TYPE_ENABLE, &size, &value, nullptr) ==
+             EFI_SUCCESS &&
+         value == 1;
+}
+
+TEST_F(StartupTest, ProviderLibraryStartedBeforeTheSupportProtocolWaitsForIt) {
+  libraryRuns = 0;
+  EFI_EVENT event = nullptr;
+  ASSERT_EQ(firmware->BootServices()->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK,
+                                                  StartLibraryEarly, nullptr, &event),
+            EFI_SUCCESS);
+  VOID *registration = nullptr;
+  ASSERT_EQ(firmware->BootServices()->RegisterProtocolNotify(&gZelmPermissionsApplyProtocolGuid,
+                                                             event, &registration),
+            EFI_SUCCESS);
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  // Once at its creation (no protocol yet), once at the installation.
+  EXPECT_EQ(libraryRuns, 2);
+  EXPECT_TRUE(Registered(StartAccess(), "Test.Library.Enable"));
+  // Its event closed after registering: another installation does not wake it.
+  ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL second = *Support();
+  ASSERT_EQ(firmware->InstallProtocol(gZelmSettingProviderSupportProtocolGuid, &second),
+            EFI_SUCCESS);
+  EXPECT_EQ(libraryRuns, 2);
+}
+
+TEST_F(StartupTest, ProviderLibraryStartedAfterTheSupportProtocolRegistersAtOnce) {
+  libraryRuns = 0;
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  size_t open = firmware->OpenEventCount();
+  EXPECT_NE(NotifyOnProtocol(&gZelmSettingProviderSupportProtocolGuid, LibraryNotify,
+                             &libraryRegistration),
+            nullptr);
+  EXPECT_EQ(libraryRuns, 1);
+  EXPECT_EQ(firmware->OpenEventCount(), open);
+  EXPECT_TRUE(Registered(StartAccess(), "Test.Library.Enable"));
 }
 
 TEST_F(StartupTest, RebootStartsFromAnEmptyRegistry) {
