@@ -1,0 +1,267 @@
+#include "providers/PlatformSetup.h"
+
+#include <platform/PlatformDefaultStore.h>
+#include <platform/PlatformGuids.h>
+#include <platform/PlatformSmmBuffer.h>
+#include <platform/PlatformSmmVariableWrite.h>
+#include <uefi/Protocol/SmmCommunication.h>
+#include <uefi/UefiGuids.h>
+
+#include "providers/DefaultStores.h"
+#include "support/FirmwareTables.h"
+#include "support/Memory.h"
+#include "support/Pool.h"
+#include "support/VariableAccess.h"
+
+namespace {
+
+constexpr CHAR16 kSetupName[] = u"Setup";
+constexpr CHAR16 kBootOrderLockName[] = u"BootOrderLock";
+constexpr UINTN kMessageHeaderSize = sizeof(PLATFORM_SMM_VARIABLE_WRITE_HEADER);
+constexpr UINTN kCommunicateHeaderSize = offsetof(EFI_SMM_COMMUNICATE_HEADER, Data);
+
+struct PlatformSetupState {
+  PlatformSetupBlock defaults;
+  PLATFORM_DEFAULT_STORE_PROTOCOL *defaultStore;
+};
+
+PlatformSetupState mPlatformSetup;
+
+// Reads that allocate stop once boot-services pool is gone.
+BOOLEAN AllocationsEnded() {
+  return !PlatformVariableSmmMode() && PlatformBootServicesEnded();
+}
+
+BOOLEAN IsInstalled(EFI_GUID *guid) {
+  VOID *interface = nullptr;
+  return !EFI_ERROR(gBS->LocateProtocol(guid, nullptr, &interface)) && interface != nullptr;
+}
+
+// The whole message must fit the buffer, and the header's fixed message
+// length must cover the name and the data: a handler reads by that length.
+BOOLEAN MessageFits(UINTN dataSize, UINTN bufferSize) {
+  constexpr UINTN kFixed = kMessageHeaderSize + sizeof(kSetupName);
+  constexpr UINTN kDeclared = kCommunicateHeaderSize + PLATFORM_SMM_VARIABLE_WRITE_MESSAGE_LENGTH;
+  if (~UINTN{0} - kFixed < dataSize) {
+    return FALSE;
+  }
+  UINTN needed = kFixed + dataSize;
+  return needed <= kDeclared && bufferSize >= kDeclared;
+}
+
+// The privileged write: the SMM handler stores the block even when
+// variables are write-locked.
+[[nodiscard]] EFI_STATUS SendPrivilegedWrite(const PlatformSetupBlock *block) {
+  VOID *interface = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gPlatformSmmBufferProtocolGuid, nullptr, &interface)) ||
+      interface == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  auto *bufferService = static_cast<PLATFORM_SMM_BUFFER_PROTOCOL *>(interface);
+  VOID *buffer = nullptr;
+  UINTN bufferSize = 0;
+  if (bufferService->GetBuffer == nullptr ||
+      EFI_ERROR(bufferService->GetBuffer(&buffer, &bufferSize)) || buffer == nullptr ||
+      bufferSize == 0) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  interface = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gEfiSmmCommunicationProtocolGuid, nullptr, &interface)) ||
+      interface == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  auto *communication = static_cast<EFI_SMM_COMMUNICATION_PROTOCOL *>(interface);
+  if (!MessageFits(block->size, bufferSize)) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  // No lower-priority notification may use the shared buffer meanwhile.
+  EFI_TPL oldTpl = gBS->RaiseTPL(TPL_NOTIFY);
+  PLATFORM_SMM_VARIABLE_WRITE_HEADER header;
+  ZeroMem(&header, sizeof(header));
+  header.HeaderGuid = gEfiSmmVariableProtocolGuid;
+  header.MessageLength = PLATFORM_SMM_VARIABLE_WRITE_MESSAGE_LENGTH;
+  header.ReturnStatus = EFI_UNSUPPORTED;
+  header.Signature = PLATFORM_SMM_VARIABLE_WRITE_SIGNATURE;
+  header.Function = PLATFORM_SMM_VARIABLE_WRITE_FUNCTION;
+  header.VendorGuid = gPlatformSetupVariableGuid;
+  header.Attributes = kSetupAttributes;
+  header.NameSize = sizeof(kSetupName);
+  header.DataSize = block->size;
+  auto *bytes = static_cast<UINT8 *>(buffer);
+  CopyMem(bytes, &header, sizeof(header));
+  CopyMem(bytes + kMessageHeaderSize, kSetupName, sizeof(kSetupName));
+  CopyMem(bytes + kMessageHeaderSize + sizeof(kSetupName), block->data, block->size);
+
+  UINTN commSize = bufferSize;
+  EFI_STATUS status = communication->Communicate(communication, buffer, &commSize);
+  UINT64 handlerStatus = EFI_UNSUPPORTED;
+  CopyMem(&handlerStatus, bytes + offsetof(PLATFORM_SMM_VARIABLE_WRITE_HEADER, ReturnStatus),
+          sizeof(handlerStatus));
+  gBS->RestoreTPL(oldTpl);
+  return EFI_ERROR(status) ? status : static_cast<EFI_STATUS>(handlerStatus);
+}
+
+} // namespace
+
+VOID FreePlatformSetup(PlatformSetupBlock *Block) {
+  if (Block != nullptr) {
+    FreePool(Block->data);
+    Block->data = nullptr;
+    Block->size = 0;
+  }
+}
+
+EFI_STATUS GetSetupByte(const PlatformSetupBlock *Block, UINTN Offset, UINT8 *Value) {
+  if (Block == nullptr || Block->data == nullptr || Value == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Offset >= Block->size) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+  *Value = Block->data[Offset];
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetSetupByte(PlatformSetupBlock *Block, UINTN Offset, UINT8 Value) {
+  if (Block == nullptr || Block->data == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Offset >= Block->size) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+  Block->data[Offset] = Value;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS ReadPlatformSetup(PlatformSetupBlock *Block) {
+  if (Block == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *Block = {};
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN size = 0;
+  EFI_STATUS status =
+      PlatformGetVariable(kSetupName, &gPlatformSetupVariableGuid, nullptr, &size, nullptr);
+  if (status == EFI_SUCCESS || (status == EFI_BUFFER_TOO_SMALL && size == 0)) {
+    return EFI_UNSUPPORTED;
+  }
+  if (status != EFI_BUFFER_TOO_SMALL) {
+    return status;
+  }
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!data) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN readSize = size;
+  status =
+      PlatformGetVariable(kSetupName, &gPlatformSetupVariableGuid, nullptr, &readSize, data.get());
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (readSize > size) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+  Block->data = data.release();
+  Block->size = readSize;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS WritePlatformSetup(const PlatformSetupBlock *Block) {
+  if (Block == nullptr || Block->data == nullptr || Block->size == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (PlatformBootServicesEnded()) {
+    return EFI_UNSUPPORTED;
+  }
+  if (PlatformVariableSmmMode() || !IsInstalled(&gEfiSmmVariableProtocolGuid) ||
+      !IsInstalled(&gEdkiiVariableLockProtocolGuid)) {
+    return PlatformSetVariable(kSetupName, &gPlatformSetupVariableGuid, kSetupAttributes,
+                               Block->size, Block->data);
+  }
+  return SendPrivilegedWrite(Block);
+}
+
+EFI_STATUS ReadPlatformSetupDefaults(UINT64 StoreId, UINTN *Size) {
+  if (Size == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN size = 0;
+  EFI_STATUS status = FindDefaultSetupInStores(StoreId, &size, nullptr);
+  if (status == EFI_SUCCESS) {
+    return EFI_UNSUPPORTED;
+  }
+  if (status != EFI_BUFFER_TOO_SMALL) {
+    return status;
+  }
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!data) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN readSize = size;
+  status = FindDefaultSetupInStores(StoreId, &readSize, data.get());
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  FreePlatformSetup(&mPlatformSetup.defaults);
+  mPlatformSetup.defaults.data = data.release();
+  mPlatformSetup.defaults.size = readSize;
+  *Size = readSize;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetPlatformSetupDefaults(const PlatformSetupBlock **Block) {
+  if (Block == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *Block = nullptr;
+  if (mPlatformSetup.defaults.data == nullptr) {
+    if (mPlatformSetup.defaultStore == nullptr) {
+      VOID *interface = nullptr;
+      if (EFI_ERROR(gBS->LocateProtocol(&gPlatformDefaultStoreProtocolGuid, nullptr, &interface)) ||
+          interface == nullptr) {
+        return EFI_NOT_FOUND;
+      }
+      mPlatformSetup.defaultStore = static_cast<PLATFORM_DEFAULT_STORE_PROTOCOL *>(interface);
+    }
+    if (mPlatformSetup.defaultStore->GetCurrentStoreId == nullptr) {
+      return EFI_NOT_FOUND;
+    }
+    UINTN size = 0;
+    if (EFI_ERROR(
+            ReadPlatformSetupDefaults(mPlatformSetup.defaultStore->GetCurrentStoreId(), &size))) {
+      (VOID) ReadPlatformSetupDefaults(0, &size);
+    }
+    if (mPlatformSetup.defaults.data == nullptr) {
+      return EFI_NOT_FOUND;
+    }
+  }
+  *Block = &mPlatformSetup.defaults;
+  return EFI_SUCCESS;
+}
+
+VOID ReleasePlatformSetupDefaults(VOID) {
+  FreePlatformSetup(&mPlatformSetup.defaults);
+}
+
+VOID ResetPlatformSetup(VOID) {
+  mPlatformSetup = {};
+}
+
+EFI_STATUS ReadBootOrderLockVariable(UINTN *Size, UINT8 *Value) {
+  if (Size == nullptr || Value == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  return PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, nullptr, Size, Value);
+}
