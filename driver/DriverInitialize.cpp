@@ -6,10 +6,12 @@
 #include "driver/Startup.h"
 #include "driver/StartupResources.h"
 #include "permissions/PermissionProtocol.h"
+#include "providers/PlatformSetup.h"
 #include "settings/Registry.h"
 #include "settings/SettingAccess.h"
 #include "settings/SettingsApply.h"
 #include "support/FirmwareTables.h"
+#include "support/VariableAccess.h"
 
 namespace {
 
@@ -48,5 +50,9 @@ EFI_STATUS DriverInitialize(VOID) {
 VOID DriverShutdown(VOID) {
   UnregisterHookAction(mDriver.hookCallback);
   mDriver.hookCallback = nullptr;
+  // The providers' notify events first, then what the platform variable
+  // path created, then the cached default block.
   ReleaseStartupResources();
+  ShutdownPlatformVariableAccess();
+  ReleasePlatformSetupDefaults();
 }

@@ -5,6 +5,7 @@
 
 #include <platform/PlatformHookRegistry.h>
 #include <uefi/Protocol/DevicePathUtilities.h>
+#include <uefi/Protocol/Pcd.h>
 #include <uefi/Protocol/SmmBase2.h>
 
 // Start-up creates a fixed, small set of events and image protocols.
@@ -21,6 +22,10 @@ struct DriverState {
 
   BOOLEAN hobListSearched;
   VOID *hobList;
+
+  // EFI_PCD_PROTOCOL, looked up once.
+  BOOLEAN pcdSearched;
+  EFI_PCD_PROTOCOL *pcd;
 
   BOOLEAN inSmm;
   BOOLEAN runtimeImage;

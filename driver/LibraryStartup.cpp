@@ -1,14 +1,74 @@
+#include <platform/PlatformGuids.h>
+#include <uefi/Protocol/LoadedImage.h>
 #include <uefi/UefiGuids.h>
 #include <zelm/ZelmGuids.h>
 
 #include "driver/DriverState.h"
+#include "driver/Hob.h"
 #include "driver/HookRegistry.h"
+#include "driver/Smm.h"
 #include "driver/Startup.h"
 #include "driver/StartupResources.h"
 #include "driver/TimerCalibration.h"
 #include "permissions/PermissionsApply.h"
 #include "providers/PasswordSetting.h"
+#include "providers/PlatformSetup.h"
 #include "support/FirmwareTables.h"
+#include "support/Memory.h"
+#include "support/VariableAccess.h"
+
+namespace {
+
+EFI_PCD_PROTOCOL *LocatePcd() {
+  if (!mDriver.pcdSearched) {
+    mDriver.pcdSearched = TRUE;
+    VOID *pcd = nullptr;
+    if (!EFI_ERROR(gBS->LocateProtocol(&gEfiPcdProtocolGuid, nullptr, &pcd))) {
+      mDriver.pcd = static_cast<EFI_PCD_PROTOCOL *>(pcd);
+    }
+  }
+  return mDriver.pcd;
+}
+
+// The region table: the address in the region-table HOB, else the PCD token.
+const VOID *FindRegionTable() {
+  UINT64 address = 0;
+  const VOID *hobData = FindGuidHobData(&gPlatformRegionTableHobGuid, sizeof(address));
+  if (hobData != nullptr) {
+    CopyMem(&address, hobData, sizeof(address));
+  } else if (EFI_PCD_PROTOCOL *pcd = LocatePcd(); pcd != nullptr && pcd->Get64 != nullptr) {
+    address = pcd->Get64(&gPlatformTokenSpaceGuid, PLATFORM_REGION_TABLE_PCD_TOKEN);
+  }
+  return reinterpret_cast<const VOID *>(static_cast<UINTN>(address));
+}
+
+BOOLEAN IsRuntimeImage(EFI_HANDLE imageHandle) {
+  VOID *interface = nullptr;
+  if (EFI_ERROR(gBS->HandleProtocol(imageHandle, &gEfiLoadedImageProtocolGuid, &interface)) ||
+      interface == nullptr) {
+    return FALSE;
+  }
+  return static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->ImageCodeType ==
+         EfiRuntimeServicesCode;
+}
+
+// The platform variable path: region table, SMM detection, the
+// exit-boot-services event, pointer conversion, the access layer.
+VOID StartPlatformVariablePath(EFI_HANDLE imageHandle) {
+  ResetPlatformSetup();
+  PlatformVariableStartup startup = {};
+  startup.regionTable = FindRegionTable();
+  mDriver.inSmm = QuerySmm(&mDriver.smst);
+  startup.inSmm = mDriver.inSmm;
+  startup.smst = mDriver.smst;
+  if (!mDriver.inSmm) {
+    mDriver.runtimeImage = IsRuntimeImage(imageHandle);
+  }
+  startup.runtimeImage = mDriver.runtimeImage;
+  StartPlatformVariableAccess(&startup);
+}
+
+} // namespace
 
 VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gImageHandle = ImageHandle;
@@ -22,6 +82,7 @@ VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
 
   CalibrateTimer();
   InitHookRegistry();
+  StartPlatformVariablePath(ImageHandle);
 
   (VOID) InstallImageProtocols(&gZelmPermissionsApplyProtocolGuid, &mPermissionsApply);
 
