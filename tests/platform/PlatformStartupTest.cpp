@@ -1,0 +1,209 @@
+// Start-up of the platform variable path and its shut-down after a failed
+// initialisation.
+#include <platform/PlatformRegionTable.h>
+
+#include "support/RegionTable.h"
+#include "support/VariableAccess.h"
+#include "tests/platform/PlatformTestSupport.h"
+
+namespace {
+
+using platformtest::PlatformTest;
+
+class PlatformStartupTest : public PlatformTest {
+protected:
+  // Makes the driver's initialisation fail: a settings-apply protocol is
+  // already on the image handle.
+  EFI_STATUS StartFailingDriver(EFI_MEMORY_TYPE codeType = EfiBootServicesCode) {
+    image = firmware->LoadImage(codeType);
+    EXPECT_EQ(firmware->InstallProtocol(gZelmSettingsApplyProtocolGuid, &blocker, &image),
+              EFI_SUCCESS);
+    return firmware->StartImage(image, ZelmDriverEntry);
+  }
+  int blocker = 0;
+};
+
+TEST_F(PlatformStartupTest, RegionTableComesFromTheHobElseThePcd) {
+  struct Case {
+    const char *name;
+    bool hob;
+    bool pcd;
+    bool pcdProtocol;
+  } cases[] = {
+      {"HOB only", true, false, true},         {"PCD only", false, true, true},
+      {"HOB wins over PCD", true, true, true}, {"PCD without the protocol", false, true, false},
+      {"neither", false, false, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    platform.ClearHobs();
+    Reboot();
+    const UINT8 *hobTable = memory.Hold(host::BuildRegionTable({}));
+    const UINT8 *pcdTable = memory.Hold(host::BuildRegionTable({}));
+    if (c.hob) {
+      host::PublishRegionTableHob(platform, hobTable);
+    }
+    platform.SetPcd(gPlatformTokenSpaceGuid, PLATFORM_REGION_TABLE_PCD_TOKEN,
+                    c.pcd ? host::PlatformMemory::Address(pcdTable) : 0);
+    if (c.pcdProtocol) {
+      firmware->InstallPcd();
+    }
+    ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+    const VOID *expected = c.hob ? hobTable : (c.pcd && c.pcdProtocol ? pcdTable : nullptr);
+    EXPECT_EQ(GetPlatformRegionTable(), expected);
+  }
+}
+
+TEST_F(PlatformStartupTest, ExitBootServicesSwitchesTheRegionTableOffOutsideSmm) {
+  for (bool inSmm : {false, true}) {
+    SCOPED_TRACE(inSmm);
+    platform.ClearHobs();
+    Reboot();
+    PublishRegions({});
+    firmware->InstallSmmBase2(inSmm);
+    ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+    UINT32 count = 0;
+    EXPECT_EQ(CountPlatformRegionEntries(&count), EFI_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    firmware->ExitBootServices();
+    EXPECT_EQ(CountPlatformRegionEntries(&count), inSmm ? EFI_SUCCESS : EFI_UNSUPPORTED);
+    EXPECT_EQ(PlatformBootServicesEnded(), inSmm ? FALSE : TRUE);
+  }
+}
+
+TEST_F(PlatformStartupTest, RegionsAreTakenFromTheTable) {
+  struct Case {
+    const char *name;
+    size_t variableRegionSize;
+    bool pointerExpected;
+  } cases[] = {
+      {"variable region of 64 bytes", 64, true},
+      {"variable region of exactly 0x32 bytes", 0x32, true},
+      // Too short for the value at 0x30: reading it would leave the region.
+      {"variable region of 0x31 bytes", 0x31, false},
+      {"no variable region", 0, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    platform.ClearHobs();
+    Reboot();
+    std::vector<UINT8> stores = SetupStore(0, {1, 2, 3});
+    PublishRegions(stores, c.variableRegionSize, 0x123);
+    ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+    const UINT8 *region = nullptr;
+    UINT64 size = 0;
+    GetDefaultStoreRegion(&region, &size);
+    EXPECT_EQ(region, storeRegion);
+    EXPECT_EQ(size, stores.size());
+    EXPECT_EQ(GetVariableRegionPointer(), c.pointerExpected ? variableRegion + 0x123 : nullptr);
+    // Without the variable region the layer still works in DXE mode and
+    // still learns that boot services ended.
+    platform.PutVariable(u"Probe", gPlatformSettingVariableGuid, 7, std::vector<UINT8>{9});
+    UINT8 value = 0;
+    UINTN valueSize = 1;
+    EXPECT_EQ(
+        PlatformGetVariable(u"Probe", &gPlatformSettingVariableGuid, nullptr, &valueSize, &value),
+        EFI_SUCCESS);
+    EXPECT_EQ(value, 9);
+    firmware->ExitBootServices();
+    EXPECT_TRUE(PlatformBootServicesEnded());
+  }
+}
+
+TEST_F(PlatformStartupTest, PointersOfARuntimeImageGoToPointerConversion) {
+  enum When { Never, BeforeStart, AfterStart };
+  struct Case {
+    const char *name;
+    EFI_MEMORY_TYPE codeType;
+    When service;
+    size_t registered;
+  } cases[] = {
+      {"runtime image, service present", EfiRuntimeServicesCode, BeforeStart, 4},
+      {"runtime image, service installed later", EfiRuntimeServicesCode, AfterStart, 4},
+      {"runtime image, no service", EfiRuntimeServicesCode, Never, 0},
+      {"boot-services image", EfiBootServicesCode, BeforeStart, 0},
+      {"boot-services image, service later", EfiBootServicesCode, AfterStart, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    platform.ClearHobs();
+    Reboot();
+    PublishRegions(SetupStore(0, {1}));
+    if (c.service == BeforeStart) {
+      firmware->InstallPointerConversion();
+    }
+    ASSERT_EQ(StartDriver(c.codeType), EFI_SUCCESS);
+    size_t eventsAfterStart = firmware->OpenEventCount();
+    if (c.service == AfterStart) {
+      firmware->InstallPointerConversion();
+      // The notification has done its work and closed itself.
+      EXPECT_EQ(firmware->OpenEventCount(), eventsAfterStart - 1);
+    }
+    const host::PointerConversionLog &log = firmware->PointerConversions();
+    EXPECT_EQ(log.registered.size(), c.registered);
+    EXPECT_TRUE(log.unregistered.empty());
+    if (c.registered == 4) {
+      // The service pointer first, then the layer's three pointers; each
+      // slot holds what it should.
+      EXPECT_EQ(*log.registered[0], firmware->FindProtocol(gPlatformPointerConversionProtocolGuid));
+      std::vector<VOID *> values;
+      for (size_t i = 1; i < 4; i++) {
+        values.push_back(*log.registered[i]);
+      }
+      EXPECT_EQ(values,
+                (std::vector<VOID *>{firmware->RuntimeServices(), const_cast<UINT8 *>(storeRegion),
+                                     const_cast<UINT8 *>(variableRegion) + 0x20}));
+    }
+  }
+}
+
+TEST_F(PlatformStartupTest, FailedInitialisationUndoesThePath) {
+  enum Mode { Dxe, DxeRuntime, DxeRuntimeServiceLater, SmmWaiting, SmmReady };
+  struct Case {
+    const char *name;
+    Mode mode;
+  } cases[] = {
+      {"DXE, boot-services image", Dxe},
+      {"DXE, runtime image with the service", DxeRuntime},
+      {"DXE, runtime image waiting for the service", DxeRuntimeServiceLater},
+      {"SMM waiting for the variable service", SmmWaiting},
+      {"SMM with the variable service", SmmReady},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    platform.ClearHobs();
+    Reboot();
+    PublishRegions(SetupStore(0, {1}));
+    platformtest::CountingSmmVariable smmVariable;
+    if (c.mode == SmmWaiting || c.mode == SmmReady) {
+      firmware->InstallSmmBase2(true);
+    }
+    if (c.mode == SmmReady) {
+      ASSERT_EQ(firmware->InstallSmmProtocol(gEfiSmmVariableProtocolGuid, &smmVariable.protocol),
+                EFI_SUCCESS);
+    }
+    if (c.mode == DxeRuntime) {
+      firmware->InstallPointerConversion();
+    }
+    size_t eventsBefore = firmware->OpenEventCount();
+    size_t notifiesBefore = firmware->NotifyRegistrationCount();
+    size_t smmNotifiesBefore = firmware->SmmNotifyRegistrationCount();
+    bool runtime = c.mode == DxeRuntime || c.mode == DxeRuntimeServiceLater;
+    EXPECT_EQ(StartFailingDriver(runtime ? EfiRuntimeServicesCode : EfiBootServicesCode),
+              EFI_INVALID_PARAMETER);
+    EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
+    EXPECT_EQ(firmware->NotifyRegistrationCount(), notifiesBefore);
+    EXPECT_EQ(firmware->SmmNotifyRegistrationCount(), smmNotifiesBefore);
+    const host::PointerConversionLog &log = firmware->PointerConversions();
+    EXPECT_TRUE(log.Active().empty());
+    EXPECT_EQ(log.unregistered.size(), log.registered.size());
+    if (c.mode == DxeRuntime) {
+      EXPECT_EQ(log.registered.size(), 4u);
+    }
+    // A service that appears after the shut-down finds nobody listening.
+    firmware->InstallPointerConversion();
+    EXPECT_TRUE(log.Active().empty());
+  }
+}
+
+} // namespace
