@@ -4,4 +4,5 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/SettingAccess.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingsApply.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingsVariables.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ValueConversion.cpp
 )

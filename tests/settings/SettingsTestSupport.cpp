@@ -30,7 +30,9 @@ EFI_STATUS EFIAPI FakeGet(const ZELM_SETTING_PROVIDER *This, UINTN *ValueSize, V
     return EFI_BUFFER_TOO_SMALL;
   }
   *ValueSize = v.bytes.size();
-  memcpy(Value, v.bytes.data(), v.bytes.size());
+  if (!v.bytes.empty()) {
+    memcpy(Value, v.bytes.data(), v.bytes.size());
+  }
   return EFI_SUCCESS;
 }
 

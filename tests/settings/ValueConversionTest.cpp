@@ -1,0 +1,175 @@
+// Value texts of packets to stored bytes and back, by setting type.
+#include <cstring>
+#include <list>
+#include <string>
+
+#include "settings/ValueConversion.h"
+#include "support/Pool.h"
+#include "tests/settings/SettingsTestSupport.h"
+
+namespace {
+
+using settingstest::FakeProvider;
+using settingstest::FakeValues;
+using settingstest::SettingsTest;
+
+class ValueConversionTest : public SettingsTest {
+protected:
+  // The text of a registered fake provider holding Bytes, or "(none)".
+  std::string TextOf(UINT32 type, std::vector<UINT8> bytes) {
+    std::string id = "Test.Value." + std::to_string(next_++);
+    ids_.push_back(id);
+    FakeValues()[ids_.back()].bytes = std::move(bytes);
+    ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), type);
+    CHAR8 *text = SettingValueToText(&provider, FALSE);
+    std::string result = text == nullptr ? "(none)" : text;
+    FreePool(text);
+    return result;
+  }
+
+  std::list<std::string> ids_;
+  int next_ = 0;
+};
+
+TEST_F(ValueConversionTest, StoredBytesBecomeTheirTexts) {
+  struct Row {
+    UINT32 type;
+    std::vector<UINT8> bytes;
+    const char *text;
+  };
+  const Row rows[] = {
+      {ZELM_SETTING_TYPE_ENABLE, {1}, "Enabled"},
+      {ZELM_SETTING_TYPE_ENABLE, {7}, "Enabled"},
+      {ZELM_SETTING_TYPE_ENABLE, {0}, "Disabled"},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, {0}, "KvOnly"},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, {1}, "KvPlus3rdParty"},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, {2}, "None"},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, {3}, "Custom"},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, {9}, "None"},
+      {ZELM_SETTING_TYPE_PASSWORD, {1}, "System Password Set"},
+      {ZELM_SETTING_TYPE_PASSWORD, {0}, "No System Password"},
+      {ZELM_SETTING_TYPE_USBPORT, {0}, "UsbPortEnabled"},
+      {ZELM_SETTING_TYPE_USBPORT, {0xF0}, "UsbPortHwDisabled"},
+      {ZELM_SETTING_TYPE_USBPORT, {0xF1}, "UsbPortDataDisabled"},
+      {ZELM_SETTING_TYPE_USBPORT, {0x01}, "UnsupportedValue"},
+      {ZELM_SETTING_TYPE_STRING, {'h', 'i', 0}, "hi"},
+      {ZELM_SETTING_TYPE_STRING, {'h', 0, 'x'}, "h"},
+      {ZELM_SETTING_TYPE_STRING, {'h', 'i'}, "(none)"}, // not terminated
+      {ZELM_SETTING_TYPE_STRING, {}, "(none)"},
+      {ZELM_SETTING_TYPE_BINARY, {'a', 'b', 'c'}, "YWJj"},
+      {ZELM_SETTING_TYPE_BINARY, {'a', 'b'}, "YWI="},
+      {ZELM_SETTING_TYPE_BINARY, {}, "(none)"},
+      {ZELM_SETTING_TYPE_CERT, {}, ""},
+      {ZELM_SETTING_TYPE_CERT, {1, 2}, "(none)"}, // no authentication protocol
+      {1, {1}, "(none)"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(TextOf(row.type, row.bytes), row.text);
+  }
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_STRING, std::vector<UINT8>(0x6000, 'a')), "(none)");
+  std::vector<UINT8> longest(0x6000, 'a');
+  longest.back() = 0;
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_STRING, longest), std::string(0x5FFF, 'a'));
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_BINARY, std::vector<UINT8>(0x6001, 1)), "(none)");
+}
+
+TEST_F(ValueConversionTest, FailingReadsGiveNoText) {
+  for (UINT32 type : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) {
+    SCOPED_TRACE(type);
+    ids_.push_back("Test.Failing." + std::to_string(type));
+    FakeValues()[ids_.back()].getStatus = EFI_DEVICE_ERROR;
+    ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), type);
+    EXPECT_EQ(SettingValueToText(&provider, FALSE), nullptr);
+    EXPECT_EQ(SettingValueToText(&provider, TRUE), nullptr);
+  }
+}
+
+// The authentication component's certificate description.
+std::string certText;
+EFI_STATUS certStatus = EFI_SUCCESS;
+EFI_STATUS EFIAPI GetCertInfo(ZELM_AUTHENTICATION_PROTOCOL *, VOID *, const VOID *cert, UINTN size,
+                              UINT32 s1, UINT32 s2, CHAR8 **text, UINTN *textSize) {
+  if (EFI_ERROR(certStatus) || size != 2 || static_cast<const UINT8 *>(cert)[1] != 2 || s1 != 2 ||
+      s2 != 3) {
+    return EFI_ERROR(certStatus) ? certStatus : EFI_INVALID_PARAMETER;
+  }
+  VOID *buffer = nullptr;
+  host::Firmware::Current()->BootServices()->AllocatePool(EfiBootServicesData, certText.size(),
+                                                          &buffer);
+  memcpy(buffer, certText.data(), certText.size()); // deliberately without a terminator
+  *text = static_cast<CHAR8 *>(buffer);
+  *textSize = certText.size();
+  return EFI_SUCCESS;
+}
+
+TEST_F(ValueConversionTest, CertificatesAreDescribedByTheAuthenticationComponent) {
+  ZELM_AUTHENTICATION_PROTOCOL auth = {};
+  auth.GetCertInfo = GetCertInfo;
+  ASSERT_EQ(firmware->InstallProtocol(gZelmAuthenticationProtocolGuid, &auth), EFI_SUCCESS);
+  certText = "CN=Owner";
+  certStatus = EFI_SUCCESS;
+  size_t live = firmware->BootPool().Stats().liveCount;
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "CN=Owner");
+  EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // the component's text was freed
+  certStatus = EFI_NOT_FOUND;
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "No Cert information available");
+}
+
+TEST_F(ValueConversionTest, PacketTextsAreAcceptedOrRefusedByType) {
+  struct Row {
+    UINT32 type;
+    std::string text;
+    EFI_STATUS status; // NOT_READY: accepted, stopped by the missing permission store
+  };
+  const std::vector<Row> rows = {
+      {ZELM_SETTING_TYPE_ENABLE, "Enabled", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_ENABLE, "Disabled", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_ENABLE, "enabled", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_ENABLE, "", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "KvPlus3rdParty", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "Custom", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_USBPORT, "UsbPortDataDisabled", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_USBPORT, "UnsupportedValue", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_PASSWORD, "0aeb", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_PASSWORD, "0AFFEB", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_PASSWORD, "0aEb", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_PASSWORD, "0a0eb", EFI_INVALID_PARAMETER}, // odd length
+      {ZELM_SETTING_TYPE_PASSWORD, "0a0b", EFI_INVALID_PARAMETER},  // no suffix
+      {ZELM_SETTING_TYPE_PASSWORD, "eb", EFI_INVALID_PARAMETER},    // too short
+      {ZELM_SETTING_TYPE_PASSWORD, "0geb", EFI_INVALID_PARAMETER},  // not hexadecimal
+      {ZELM_SETTING_TYPE_STRING, "", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_STRING, std::string(0x6000, 's'), EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_STRING, std::string(0x6001, 's'), EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_BINARY, "YWJj", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_BINARY, "YW Jj", EFI_NOT_READY},
+      {ZELM_SETTING_TYPE_BINARY, "", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_BINARY, "  ", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_CERT, "YWJ", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_CERT, "Y!Jj", EFI_INVALID_PARAMETER},
+      {1, "Enabled", EFI_INVALID_PARAMETER},
+      {8, "Enabled", EFI_INVALID_PARAMETER},
+  };
+  int n = 0;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text.substr(0, 40));
+    ids_.push_back("Test.Text." + std::to_string(n++));
+    ASSERT_EQ(Register(FakeProvider(ids_.back().c_str(), row.type)), EFI_SUCCESS);
+    ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), row.type);
+    ZELM_AUTH_TOKEN token = 1;
+    UINT64 flags = 0;
+    size_t live = firmware->BootPool().Stats().liveCount;
+    EXPECT_EQ(SetSettingFromText(&provider, row.text.c_str(), &token, &flags), row.status);
+    EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // temporary buffers freed
+  }
+  ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Text.0");
+  ZELM_AUTH_TOKEN token = 1;
+  UINT64 flags = 0;
+  EXPECT_EQ(SetSettingFromText(nullptr, "Enabled", &token, &flags), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(SetSettingFromText(&provider, nullptr, &token, &flags), EFI_INVALID_PARAMETER);
+  firmware->BootPool().FailNth(1);
+  ZELM_SETTING_PROVIDER binary = FakeProvider("Test.Text.18", ZELM_SETTING_TYPE_BINARY);
+  EXPECT_EQ(SetSettingFromText(&binary, "YWJj", &token, &flags), EFI_OUT_OF_RESOURCES);
+}
+
+} // namespace
