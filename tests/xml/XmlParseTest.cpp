@@ -78,6 +78,9 @@ TEST_F(XmlParser, StructureAndText) {
       {"xml attributes", "<r xml:lang=\"en\" xml=\"1\"/>", "<r xml=\"1\" />"},
       {"prefixes", "<p:r xmlns:p=\"u\"><p:a q:x=\"1\">t</p:a></p:r>", "<r><a x=\"1\">t</a></r>"},
       {"end tag by local part", "<p:r><a/></q:r>", "<r><a /></r>"},
+      // Only its prefix makes it an attribute; written without it, it reads
+      // back as a namespace declaration.
+      {"prefixed xmlns attribute", "<r p:xmlns=\"u\"/>", "<r xmlns=\"u\" />"},
       {"trimmed text", "<r>  \r\n\t hi there \n</r>", "<r>hi there</r>"},
       {"blank text", "<r> \n </r>", "<r />"},
       {"entities", "<r a=\"x&amp;y&lt;&#65;\">p&amp;q</r>",
