@@ -5,6 +5,8 @@
 
 #include <zelm/ZelmSettingProvider.h>
 
+#include "support/Text.h"
+
 // TRUE when Id is not NULL and ends within the comparison length, so that
 // no two distinct identifiers can compare equal.
 inline BOOLEAN SettingIdFits(const CHAR8 *Id) {
@@ -25,15 +27,7 @@ inline BOOLEAN SettingIdStartsWithDigit(const CHAR8 *Id) {
 }
 
 inline BOOLEAN SettingIdEquals(const CHAR8 *A, const CHAR8 *B) {
-  for (UINTN i = 0; i < ZELM_SETTING_ID_MAX_LENGTH; i++) {
-    if (A[i] != B[i]) {
-      return FALSE;
-    }
-    if (A[i] == '\0') {
-      return TRUE;
-    }
-  }
-  return TRUE;
+  return CompareAsciiCount(A, B, ZELM_SETTING_ID_MAX_LENGTH) == 0;
 }
 
 #endif
