@@ -37,6 +37,42 @@ BOOLEAN IsInstalled(EFI_GUID *guid) {
   return !EFI_ERROR(gBS->LocateProtocol(guid, nullptr, &interface)) && interface != nullptr;
 }
 
+// Probes Read (size, buffer) for the size, then reads into a zeroed pool copy
+// of that size. A probe that succeeds or reports no bytes is UNSUPPORTED, so
+// success never comes without a buffer; a read that claims more bytes than it
+// was given is BAD_BUFFER_SIZE. Nothing is allocated once boot services are gone.
+template <typename Read> EFI_STATUS ReadIntoPool(Read read, PlatformSetupBlock *block) {
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN size = 0;
+  EFI_STATUS status = read(&size, nullptr);
+  if (status == EFI_SUCCESS || (status == EFI_BUFFER_TOO_SMALL && size == 0)) {
+    return EFI_UNSUPPORTED;
+  }
+  if (status != EFI_BUFFER_TOO_SMALL) {
+    return status;
+  }
+  if (AllocationsEnded()) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!data) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  UINTN readSize = size;
+  status = read(&readSize, data.get());
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (readSize > size) {
+    return EFI_BAD_BUFFER_SIZE;
+  }
+  block->data = data.release();
+  block->size = readSize;
+  return EFI_SUCCESS;
+}
+
 // The whole message must fit the buffer, and the header's fixed message
 // length must cover the name and the data: a handler reads by that length.
 BOOLEAN MessageFits(UINTN dataSize, UINTN bufferSize) {
@@ -139,37 +175,11 @@ EFI_STATUS ReadPlatformSetup(PlatformSetupBlock *Block) {
     return EFI_INVALID_PARAMETER;
   }
   *Block = {};
-  if (AllocationsEnded()) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  UINTN size = 0;
-  EFI_STATUS status =
-      PlatformGetVariable(kSetupName, &gPlatformSetupVariableGuid, nullptr, &size, nullptr);
-  if (status == EFI_SUCCESS || (status == EFI_BUFFER_TOO_SMALL && size == 0)) {
-    return EFI_UNSUPPORTED;
-  }
-  if (status != EFI_BUFFER_TOO_SMALL) {
-    return status;
-  }
-  if (AllocationsEnded()) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
-  if (!data) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  UINTN readSize = size;
-  status =
-      PlatformGetVariable(kSetupName, &gPlatformSetupVariableGuid, nullptr, &readSize, data.get());
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  if (readSize > size) {
-    return EFI_BAD_BUFFER_SIZE;
-  }
-  Block->data = data.release();
-  Block->size = readSize;
-  return EFI_SUCCESS;
+  return ReadIntoPool(
+      [](UINTN *size, UINT8 *buffer) {
+        return PlatformGetVariable(kSetupName, &gPlatformSetupVariableGuid, nullptr, size, buffer);
+      },
+      Block);
 }
 
 EFI_STATUS WritePlatformSetup(const PlatformSetupBlock *Block) {
@@ -191,33 +201,18 @@ EFI_STATUS ReadPlatformSetupDefaults(UINT64 StoreId, UINTN *Size) {
   if (Size == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (AllocationsEnded()) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  UINTN size = 0;
-  EFI_STATUS status = FindDefaultSetupInStores(StoreId, &size, nullptr);
-  if (status == EFI_SUCCESS) {
-    return EFI_UNSUPPORTED;
-  }
-  if (status != EFI_BUFFER_TOO_SMALL) {
-    return status;
-  }
-  if (AllocationsEnded()) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
-  if (!data) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  UINTN readSize = size;
-  status = FindDefaultSetupInStores(StoreId, &readSize, data.get());
+  PlatformSetupBlock block = {};
+  EFI_STATUS status = ReadIntoPool(
+      [StoreId](UINTN *size, UINT8 *buffer) {
+        return FindDefaultSetupInStores(StoreId, size, buffer);
+      },
+      &block);
   if (EFI_ERROR(status)) {
     return status;
   }
   FreePlatformSetup(&mPlatformSetup.defaults);
-  mPlatformSetup.defaults.data = data.release();
-  mPlatformSetup.defaults.size = readSize;
-  *Size = readSize;
+  mPlatformSetup.defaults = block;
+  *Size = block.size;
   return EFI_SUCCESS;
 }
 
