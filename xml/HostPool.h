@@ -1,4 +1,5 @@
-// Host implementation of the XML library's pool: malloc underneath, with
+// Host implementation of the XML library's pool: malloc underneath, small
+// freed blocks kept for reuse by size class as a firmware pool keeps them,
 // counters for tests, benchmarks and tools, and a way to make one chosen
 // allocation fail. Not thread-safe; one test or benchmark at a time.
 #ifndef ZELM_XML_HOST_POOL_H_
@@ -14,8 +15,8 @@ struct XmlHostPoolStats {
   UINTN PeakBytes;    // highest CurrentBytes since the last reset
 };
 
-// Zeroes the counters and clears any planned failure; call it while no
-// block is outstanding.
+// Zeroes the counters, clears any planned failure and returns the kept
+// blocks to malloc; call it while no block is outstanding.
 VOID XmlHostPoolReset();
 
 XmlHostPoolStats XmlHostPoolGetStats();

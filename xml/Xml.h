@@ -4,7 +4,9 @@
    The library keeps no global state. Every record and string it makes comes
    from XmlPoolAllocate and goes back through XmlPoolFree; the user of the
    library links those two functions in (the firmware forwards them to the
-   boot-services pool, host programs use xml/HostPool.cpp).
+   boot-services pool, host programs use xml/HostPool.cpp). A record's name
+   and value are kept in the record's own block, one allocation per element
+   or attribute, so callers read them but never free or replace them.
 
    Plain C so that C firmware can include it; C++ sees the same layout. */
 #ifndef ZELM_XML_H_

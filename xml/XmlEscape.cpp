@@ -107,6 +107,21 @@ UINTN XmlUnescapedLengthBytes(const CHAR8 *text, UINTN length, UINTN limit) {
   return total;
 }
 
+UINTN XmlUnescapeInto(CHAR8 *out, const CHAR8 *text, UINTN length) {
+  UINTN produced = 0;
+  UINTN i = 0;
+  while (i < length) {
+    const Entity *entity = text[i] == '&' ? MatchEntity(text + i + 1, length - i - 1) : nullptr;
+    if (entity != nullptr) {
+      out[produced++] = entity->character;
+      i += 1U + entity->length;
+    } else {
+      out[produced++] = text[i++];
+    }
+  }
+  return produced;
+}
+
 EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit, CHAR8 **result) {
   if (result == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -119,22 +134,7 @@ EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit, CHAR8 
   if (copy == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  UINTN produced = 0;
-  UINTN i = 0;
-  while (i < length && produced < unescaped) {
-    const Entity *entity = text[i] == '&' ? MatchEntity(text + i + 1, length - i - 1) : nullptr;
-    if (entity != nullptr) {
-      copy[produced++] = entity->character;
-      i += 1U + entity->length;
-    } else {
-      copy[produced++] = text[i++];
-    }
-  }
-  if (produced != unescaped || i != length) {
-    XmlPoolFree(copy);
-    return EFI_DEVICE_ERROR;
-  }
-  copy[produced] = '\0';
+  copy[XmlUnescapeInto(copy, text, length)] = '\0';
   *result = copy;
   return EFI_SUCCESS;
 }

@@ -132,9 +132,15 @@ inline const CHAR8 *XmlEscapeReference(UINT8 c) {
 // is exhausted.
 [[nodiscard]] CHAR8 *XmlCopyString(const CHAR8 *text, UINTN size);
 
-// XmlAddNode with a name of nameLength bytes (no NUL needed) and no value.
-[[nodiscard]] EFI_STATUS XmlAddNodeBytes(XmlNode *parent, const CHAR8 *name, UINTN nameLength,
-                                         XmlNode **newNode);
+// XmlAddNode with byte-counted name and value (valueLength 0: no text). A
+// verbatim value is stored as its bytes, without the unescaping or the
+// length limit of XmlAddNode: element text as the parser reads it.
+[[nodiscard]] EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength,
+                                       const CHAR8 *value, UINTN valueLength, bool verbatim,
+                                       XmlNode **newNode);
+
+// Gives node a value of its own pool block, releasing the one it had.
+VOID XmlReplaceValue(XmlNode *node, CHAR8 *value);
 
 // XmlAddAttribute with byte-counted name and value.
 [[nodiscard]] EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLength,
@@ -143,6 +149,10 @@ inline const CHAR8 *XmlEscapeReference(UINT8 c) {
 // Unescaping over a byte-counted text: 0 when the text is empty or longer
 // than limit.
 UINTN XmlUnescapedLengthBytes(const CHAR8 *text, UINTN length, UINTN limit);
+
+// Writes text with its entity references replaced at out, which has room
+// for XmlUnescapedLengthBytes of it; returns the bytes written.
+UINTN XmlUnescapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
 
 // New pool string with the entity references of text replaced.
 [[nodiscard]] EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit,
@@ -155,5 +165,10 @@ UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length);
 // XmlEscapedLengthBytes(text, length) bytes; returns the end of what was
 // written.
 CHAR8 *XmlEscapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
+
+// XmlParse; generalOnly reads every token with the general tokenizer, which
+// must build the same tree (the fuzzer and the tests compare the two).
+[[nodiscard]] EFI_STATUS XmlParseWith(const CHAR8 *text, UINTN length, XmlNode **root,
+                                      bool generalOnly);
 
 #endif

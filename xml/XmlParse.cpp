@@ -1,7 +1,8 @@
 // The tree builder: runs the tokenizer over the input and reacts to the
 // eight token kinds that carry the document's elements, attributes, text and
 // declaration. Lenient by design: packet code checks the structure itself.
-#include "XmlTokenizer.h"
+#include "XmlAsciiTokens.h"
+#include "XmlInternal.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ EFI_STATUS StatusOfFailure(XmlFailure failure) {
 }
 
 // Everything a parse has built; released on every exit unless handed out.
+//
+// An element's record is made once its text is known (at its end tag, its
+// first child or its first attribute), so that name and text share one pool
+// block; until then the element is pending: its name and text are ranges of
+// the input, which outlives the parse.
 class TreeBuilder {
 public:
   TreeBuilder() = default;
@@ -43,11 +49,15 @@ public:
 
   bool elementSeen() const { return elementSeen_; }
 
-  // Hands the tree to the caller.
-  XmlNode *Release() {
-    XmlNode *root = root_;
+  // Hands the tree to the caller; a pending element is made first.
+  [[nodiscard]] EFI_STATUS Release(XmlNode **root) {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    *root = root_;
     root_ = nullptr;
-    return root;
+    return EFI_SUCCESS;
   }
 
   [[nodiscard]] EFI_STATUS Declaration(const UINT8 *documentStart, const XmlToken &token) {
@@ -68,42 +78,24 @@ public:
   }
 
   [[nodiscard]] EFI_STATUS StartElement(const XmlToken &token) {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     if (token.ByteLength >= kNameBufferSize) {
       return EFI_BUFFER_TOO_SMALL;
     }
-    const CHAR8 *name = reinterpret_cast<const CHAR8 *>(token.Start);
-    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
-    XmlNode *node;
-    EFI_STATUS status;
-    if (root_ == nullptr) {
-      status = XmlAddNodeBytes(nullptr, name, length, &node);
-      if (EFI_ERROR(status)) {
-        return status;
-      }
-      root_ = node;
-      root_->XmlDeclaration = declaration_;
-      declaration_ = nullptr;
-    } else if (current_ == nullptr) {
-      // A second top-level element is parsed like the first but kept apart
-      // and released as soon as it closes.
-      status = XmlAddNodeBytes(nullptr, name, length, &node);
-      if (EFI_ERROR(status)) {
-        return status;
-      }
-      detached_ = node;
-    } else {
-      status = XmlAddNodeBytes(current_, name, length, &node);
-      if (EFI_ERROR(status)) {
-        return status;
-      }
-    }
-    current_ = node;
+    pending_ = true;
+    pendingName_ = reinterpret_cast<const CHAR8 *>(token.Start);
+    pendingNameLength_ = XmlLengthToNul(token.Start, token.ByteLength);
+    pendingText_ = nullptr;
+    pendingTextLength_ = 0;
     elementSeen_ = true;
     return EFI_SUCCESS;
   }
 
   [[nodiscard]] EFI_STATUS Text(const XmlToken &token) {
-    if (current_ == nullptr) {
+    if (!pending_ && current_ == nullptr) {
       return EFI_SUCCESS;
     }
     const UINT8 *start = token.Start;
@@ -117,17 +109,26 @@ public:
     if (start == end) {
       return EFI_SUCCESS;
     }
+    // An element keeps its last piece of text.
     UINTN length = XmlLengthToNul(start, static_cast<UINTN>(end - start));
+    if (pending_) {
+      pendingText_ = reinterpret_cast<const CHAR8 *>(start);
+      pendingTextLength_ = length;
+      return EFI_SUCCESS;
+    }
     CHAR8 *value = XmlCopyString(reinterpret_cast<const CHAR8 *>(start), length);
     if (value == nullptr) {
       return EFI_OUT_OF_RESOURCES;
     }
-    XmlPoolFree(current_->Value);
-    current_->Value = value;
+    XmlReplaceValue(current_, value);
     return EFI_SUCCESS;
   }
 
   [[nodiscard]] EFI_STATUS AttributeName(const XmlToken &token) {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     if (token.ByteLength >= kNameBufferSize) {
       return EFI_BUFFER_TOO_SMALL;
     }
@@ -149,6 +150,10 @@ public:
   }
 
   [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token) {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     if (token.ByteLength >= kNameBufferSize) {
       return EFI_BUFFER_TOO_SMALL;
     }
@@ -164,13 +169,43 @@ public:
     return EFI_SUCCESS;
   }
 
-  VOID EmptyElementClose() {
+  [[nodiscard]] EFI_STATUS EmptyElementClose() {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     if (current_ != nullptr) {
       Close();
     }
+    return EFI_SUCCESS;
   }
 
 private:
+  // Makes the pending element's record and makes it the current element.
+  [[nodiscard]] EFI_STATUS MakePending() {
+    if (!pending_) {
+      return EFI_SUCCESS;
+    }
+    pending_ = false;
+    XmlNode *node;
+    EFI_STATUS status = XmlCreateNode(current_, pendingName_, pendingNameLength_, pendingText_,
+                                      pendingTextLength_, true, &node);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    if (root_ == nullptr) {
+      root_ = node;
+      root_->XmlDeclaration = declaration_;
+      declaration_ = nullptr;
+    } else if (current_ == nullptr) {
+      // A second top-level element is parsed like the first but kept apart
+      // and released as soon as it closes.
+      detached_ = node;
+    }
+    current_ = node;
+    return EFI_SUCCESS;
+  }
+
   VOID Close() {
     XmlNode *closed = current_;
     current_ = closed->ParentNode;
@@ -191,6 +226,11 @@ private:
   CHAR8 *declaration_ = nullptr;
   const CHAR8 *attributeName_ = nullptr;
   UINTN attributeNameLength_ = 0;
+  const CHAR8 *pendingName_ = nullptr;
+  UINTN pendingNameLength_ = 0;
+  const CHAR8 *pendingText_ = nullptr;
+  UINTN pendingTextLength_ = 0;
+  bool pending_ = false;
   bool elementSeen_ = false;
   bool declarationAtStart_ = false;
   bool declarationTaken_ = false;
@@ -201,11 +241,14 @@ struct ParseRun {
   explicit ParseRun(UINTN inputLength) : length(inputLength) {}
 
   static bool OnToken(VOID *context, const XmlToken &token) {
-    return static_cast<ParseRun *>(context)->Token(token);
+    return static_cast<ParseRun *>(context)->Handle(token, token.Kind);
   }
 
+  // A token whose kind is known where it is made.
+  template <INT32 Kind> bool Token(const XmlToken &token) { return Handle(token, Kind); }
+
   // False ends the parse; status then tells how.
-  bool Token(const XmlToken &token) {
+  __attribute__((always_inline)) bool Handle(const XmlToken &token, INT32 kind) {
     if (token.Error) {
       return false;
     }
@@ -222,7 +265,7 @@ struct ParseRun {
       }
       return false;
     }
-    switch (token.Kind) {
+    switch (kind) {
     case XmlKindDeclarationClose:
       status = builder.Declaration(documentStart, token);
       break;
@@ -242,7 +285,7 @@ struct ParseRun {
       status = builder.EndElement(token);
       break;
     case XmlKindEmptyClose:
-      builder.EmptyElementClose();
+      status = builder.EmptyElementClose();
       break;
     case XmlKindEndOfDocument:
       return false;
@@ -259,9 +302,33 @@ struct ParseRun {
   UINTN length;
 };
 
+// The ASCII reader takes the common tokens; the general tokenizer each of
+// the others.
+XmlFailure RunWithAsciiReader(XmlTokenizerState &state, ParseRun &run) {
+  for (;;) {
+    if (!xml_ascii::Reader<ParseRun>(state, run).Run()) {
+      return XmlFailure::None;
+    }
+    XmlToken token;
+    XmlFailure failure = XmlNextToken(&state, &token, FALSE);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
+    if (!ParseRun::OnToken(&run, token)) {
+      return XmlFailure::None;
+    }
+    state.Position = token.Start + token.ByteLength;
+    state.State = token.Kind;
+  }
+}
+
 } // namespace
 
 EFI_STATUS XmlParse(const CHAR8 *Text, UINTN Length, XmlNode **Root) {
+  return XmlParseWith(Text, Length, Root, false);
+}
+
+EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool generalOnly) {
   if (Root == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -291,13 +358,14 @@ EFI_STATUS XmlParse(const CHAR8 *Text, UINTN Length, XmlNode **Root) {
   state.Position += prefixLength;
 
   ParseRun run(Length);
-  failure = XmlRunTokenizer(&state, ParseRun::OnToken, &run);
+  bool plainUtf8 = state.Decoder == XmlDecodeUtf8 && state.KeywordCompare == XmlCompareKeyword;
+  failure = plainUtf8 && !generalOnly ? RunWithAsciiReader(state, run)
+                                      : XmlRunTokenizer(&state, ParseRun::OnToken, &run);
   if (failure != XmlFailure::None) {
     return StatusOfFailure(failure);
   }
   if (EFI_ERROR(run.status)) {
     return run.status;
   }
-  *Root = run.builder.Release();
-  return EFI_SUCCESS;
+  return run.builder.Release(Root);
 }

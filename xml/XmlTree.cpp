@@ -4,53 +4,103 @@
 
 namespace {
 
+// A record's name and value live in the record's own pool block, right
+// after it: one allocation per element or attribute. A string stored in a
+// block of its own (element text the parser replaces later) is freed alone.
+CHAR8 *InlineStrings(VOID *record, UINTN recordSize) {
+  return static_cast<CHAR8 *>(record) + recordSize;
+}
+
+// The name's NUL is followed by at least one byte of the same block, so no
+// other block can start where an inline value would.
+UINTN InlineBlockSize(UINTN recordSize, UINTN nameLength, UINTN valueLength) {
+  return recordSize + nameLength + 1 + (valueLength != 0 ? valueLength + 1 : 1);
+}
+
+bool ValueInline(VOID *record, UINTN recordSize, const CHAR8 *name, const CHAR8 *value) {
+  return name == InlineStrings(record, recordSize) && value == name + XmlStringLength(name) + 1;
+}
+
+// Frees name and value unless they are the record's inline strings.
+VOID FreeStrings(VOID *record, UINTN recordSize, CHAR8 *&name, CHAR8 *&value) {
+  if (!ValueInline(record, recordSize, name, value)) {
+    XmlPoolFree(value);
+  }
+  if (name != InlineStrings(record, recordSize)) {
+    XmlPoolFree(name);
+  }
+  name = nullptr;
+  value = nullptr;
+}
+
 // Releases a node's attributes and strings; its children are the caller's.
 VOID FreeOwnData(XmlNode *node) {
   LIST_ENTRY *head = &node->AttributesListHead;
   while (!XmlListEmpty(head)) {
     XmlAttribute *attribute = reinterpret_cast<XmlAttribute *>(head->ForwardLink);
-    XmlPoolFree(attribute->Name);
-    XmlPoolFree(attribute->Value);
-    attribute->Name = nullptr;
-    attribute->Value = nullptr;
+    FreeStrings(attribute, sizeof(XmlAttribute), attribute->Name, attribute->Value);
     attribute->ParentNode = nullptr;
     XmlListRemove(&attribute->Link);
     node->NumAttributes--;
     XmlPoolFree(attribute);
   }
   XmlPoolFree(node->XmlDeclaration);
-  XmlPoolFree(node->Name);
-  XmlPoolFree(node->Value);
   node->XmlDeclaration = nullptr;
-  node->Name = nullptr;
-  node->Value = nullptr;
+  FreeStrings(node, sizeof(XmlNode), node->Name, node->Value);
 }
 
-// The common part of XmlAddNode and the parser's element creation. value is
-// a NUL-terminated text to unescape, or NULL.
-EFI_STATUS CreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, const CHAR8 *value,
-                      XmlNode **newNode) {
+// How a value reaches its record: unescaped (the tree operations) or as
+// its bytes (element text read by the parser).
+enum class ValueForm { Unescaped, Verbatim };
+
+// Length the value will have in the record; 0 for none. False when the
+// value is refused (over the limit).
+bool StoredValueLength(const CHAR8 *value, UINTN length, UINTN limit, ValueForm form,
+                       UINTN &stored) {
+  stored = 0;
+  if (length == 0) {
+    return true;
+  }
+  stored = form == ValueForm::Unescaped ? XmlUnescapedLengthBytes(value, length, limit) : length;
+  return stored != 0;
+}
+
+VOID StoreValue(CHAR8 *out, const CHAR8 *value, UINTN length, UINTN stored, ValueForm form) {
+  if (form == ValueForm::Unescaped) {
+    XmlUnescapeInto(out, value, length);
+  } else {
+    XmlCopyBytes(out, value, length);
+  }
+  out[stored] = '\0';
+}
+
+} // namespace
+
+EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, const CHAR8 *value,
+                         UINTN valueLength, bool verbatim, XmlNode **newNode) {
   if (newNode != nullptr) {
     *newNode = nullptr;
   }
-  XmlNode *node = static_cast<XmlNode *>(XmlPoolAllocate(sizeof(XmlNode)));
+  if (nameLength == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ValueForm form = verbatim ? ValueForm::Verbatim : ValueForm::Unescaped;
+  UINTN stored;
+  if (!StoredValueLength(value, valueLength, XML_ELEMENT_VALUE_LIMIT, form, stored)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  XmlNode *node =
+      static_cast<XmlNode *>(XmlPoolAllocate(InlineBlockSize(sizeof(XmlNode), nameLength, stored)));
   if (node == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
   XmlZeroBytes(node, sizeof(XmlNode));
-  node->Name = XmlCopyString(name, nameLength);
-  if (node->Name == nullptr) {
-    XmlPoolFree(node);
-    return EFI_OUT_OF_RESOURCES;
-  }
-  if (value != nullptr && value[0] != '\0') {
-    UINTN valueLength = XmlBoundedLength(value, XML_ELEMENT_VALUE_LIMIT);
-    EFI_STATUS status = XmlUnescapeBytes(value, valueLength, XML_ELEMENT_VALUE_LIMIT, &node->Value);
-    if (EFI_ERROR(status)) {
-      XmlPoolFree(node->Name);
-      XmlPoolFree(node);
-      return status;
-    }
+  node->Name = InlineStrings(node, sizeof(XmlNode));
+  XmlCopyBytes(node->Name, name, nameLength);
+  node->Name[nameLength] = '\0';
+  if (stored != 0) {
+    node->Value = node->Name + nameLength + 1;
+    StoreValue(node->Value, value, valueLength, stored, form);
   }
   node->ParentNode = parent;
   XmlListInit(&node->ChildrenListHead);
@@ -65,7 +115,12 @@ EFI_STATUS CreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, cons
   return EFI_SUCCESS;
 }
 
-} // namespace
+VOID XmlReplaceValue(XmlNode *node, CHAR8 *value) {
+  if (!ValueInline(node, sizeof(XmlNode), node->Name, node->Value)) {
+    XmlPoolFree(node->Value);
+  }
+  node->Value = value;
+}
 
 CHAR8 *XmlCopyString(const CHAR8 *text, UINTN size) {
   CHAR8 *copy = static_cast<CHAR8 *>(XmlPoolAllocate(size + 1));
@@ -87,15 +142,9 @@ EFI_STATUS XmlAddNode(XmlNode *Parent, const CHAR8 *Name, const CHAR8 *Value, Xm
     }
     return EFI_INVALID_PARAMETER;
   }
-  return CreateNode(Parent, Name, nameLength, Value, NewNode);
-}
-
-EFI_STATUS XmlAddNodeBytes(XmlNode *parent, const CHAR8 *name, UINTN nameLength,
-                           XmlNode **newNode) {
-  if (nameLength == 0) {
-    return EFI_INVALID_PARAMETER;
-  }
-  return CreateNode(parent, name, nameLength, nullptr, newNode);
+  // One character past the limit is enough for the unescaping to refuse it.
+  UINTN valueLength = Value == nullptr ? 0 : XmlBoundedLength(Value, XML_ELEMENT_VALUE_LIMIT);
+  return XmlCreateNode(Parent, Name, nameLength, Value, valueLength, false, NewNode);
 }
 
 EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLength,
@@ -103,23 +152,21 @@ EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLeng
   if (node == nullptr || nameLength == 0 || valueLength == 0) {
     return EFI_INVALID_PARAMETER;
   }
-  XmlAttribute *attribute = static_cast<XmlAttribute *>(XmlPoolAllocate(sizeof(XmlAttribute)));
+  UINTN stored;
+  if (!StoredValueLength(value, valueLength, XML_ATTRIBUTE_VALUE_LIMIT, ValueForm::Unescaped,
+                         stored)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  XmlAttribute *attribute = static_cast<XmlAttribute *>(
+      XmlPoolAllocate(InlineBlockSize(sizeof(XmlAttribute), nameLength, stored)));
   if (attribute == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  XmlZeroBytes(attribute, sizeof(XmlAttribute));
-  attribute->Name = XmlCopyString(name, nameLength);
-  if (attribute->Name == nullptr) {
-    XmlPoolFree(attribute);
-    return EFI_OUT_OF_RESOURCES;
-  }
-  EFI_STATUS status =
-      XmlUnescapeBytes(value, valueLength, XML_ATTRIBUTE_VALUE_LIMIT, &attribute->Value);
-  if (EFI_ERROR(status)) {
-    XmlPoolFree(attribute->Name);
-    XmlPoolFree(attribute);
-    return status;
-  }
+  attribute->Name = InlineStrings(attribute, sizeof(XmlAttribute));
+  XmlCopyBytes(attribute->Name, name, nameLength);
+  attribute->Name[nameLength] = '\0';
+  attribute->Value = attribute->Name + nameLength + 1;
+  StoreValue(attribute->Value, value, valueLength, stored, ValueForm::Unescaped);
   XmlListInsertTail(&node->AttributesListHead, &attribute->Link);
   node->NumAttributes++;
   attribute->ParentNode = node;

@@ -1,0 +1,334 @@
+// Tokens of plain-ASCII markup in UTF-8 input, read without the general
+// state machine's per-token dispatch: element tags, attributes, end tags and
+// text follow one another in straight code, so the processor can predict
+// the way through a document. Every token is exactly the one the general
+// tokenizer produces at the same place; anything else (a declaration,
+// comment, namespace declaration, prefix, non-ASCII or NUL byte, the end of
+// the input) is left to the general tokenizer, one token at a time.
+#ifndef ZELM_XML_ASCII_TOKENS_H_
+#define ZELM_XML_ASCII_TOKENS_H_
+
+#include "XmlTokenizer.h"
+
+namespace xml_ascii {
+
+enum : UINT8 {
+  kNameStart = 1,
+  kNameChar = 2,
+  kSpace = 4,
+  kPlainText = 8, // may be inside text: not "<", NUL or above 7F
+};
+
+struct ByteTable {
+  UINT8 flags[256];
+};
+
+constexpr ByteTable MakeByteTable() {
+  ByteTable table{};
+  for (UINT32 c = 1; c < 128; c++) {
+    UINT8 flags = 0;
+    if ((kXmlAscii.NameFlags[c] & kXmlNameStart) != 0) {
+      flags |= kNameStart;
+    }
+    if ((kXmlAscii.NameFlags[c] & kXmlNameChar) != 0) {
+      flags |= kNameChar;
+    }
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      flags |= kSpace;
+    }
+    if (c != '<') {
+      flags |= kPlainText;
+    }
+    table.flags[c] = flags;
+  }
+  return table;
+}
+
+inline constexpr ByteTable kBytes = MakeByteTable();
+
+inline bool Is(UINT8 c, UINT8 flag) {
+  return (kBytes.flags[c] & flag) != 0;
+}
+
+// True when any of the eight bytes is zero.
+inline bool HasZeroByte(UINT64 word) {
+  return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
+}
+
+// How a stretch of tokens ended.
+enum class Step {
+  Done,    // the construct is complete; the state is a content state
+  Stopped, // the sink stopped the tokens
+  Slow,    // the next token needs the general tokenizer
+};
+
+// Sink: bool Token<Kind>(const XmlToken &), false to stop.
+template <typename Sink> class Reader {
+public:
+  Reader(XmlTokenizerState &state, Sink &sink)
+      : state_(state), sink_(sink), end_(state.InputEnd), p_(state.Position),
+        encoding_(state.EncodingId) {}
+
+  // Reads tokens from the state's position until the sink stops them or a
+  // token needs the general tokenizer; the state then stands after the last
+  // token read. False when the sink stopped.
+  bool Run() {
+    Step step = Step::Done;
+    switch (state_.State) {
+    case 2:
+    case 3:
+    case 26:
+    case 27:
+    case 37:
+    case 41:
+    case 47:
+    case 50:
+    case 52:
+    case 71:
+      break;
+    case 5:
+      step = StartTag();
+      break;
+    case 6:
+      step = AfterName(false);
+      break;
+    case 13:
+    case 21:
+    case 32:
+    case 33:
+      step = AfterName(true);
+      break;
+    case 34:
+      step = EndTag();
+      break;
+    default:
+      return true;
+    }
+    if (step == Step::Done) {
+      step = Content();
+    }
+    return step != Step::Stopped;
+  }
+
+private:
+  // Hands [p_, stop) to the sink as a token of Kind and moves past it.
+  template <INT32 Kind> bool Emit(const UINT8 *stop) {
+    UINT64 length = static_cast<UINT64>(stop - p_);
+    XmlToken token = {p_, length, encoding_, length, Kind, FALSE};
+    if (!sink_.template Token<Kind>(token)) {
+      return false;
+    }
+    p_ = stop;
+    state_.Position = stop;
+    state_.State = Kind;
+    return true;
+  }
+
+  // Emit for the last token of a construct.
+  template <INT32 Kind> Step Finish(const UINT8 *stop) {
+    return Emit<Kind>(stop) ? Step::Done : Step::Stopped;
+  }
+
+  // The general scanners decode the character after a run; here it must be
+  // a plain ASCII byte, which needs no decoding.
+  bool PlainAt(const UINT8 *q) const { return q < end_ && *q != 0 && *q < 0x80; }
+
+  const UINT8 *SkipSpace(const UINT8 *q) const {
+    while (q < end_ && Is(*q, kSpace)) {
+      q++;
+    }
+    return q;
+  }
+
+  const UINT8 *SkipName(const UINT8 *q) const {
+    while (q < end_ && Is(*q, kNameChar)) {
+      q++;
+    }
+    return q;
+  }
+
+  const UINT8 *SkipText(const UINT8 *q) const {
+    // Eight bytes at a time while none is "<", NUL or above 7F.
+    while (end_ - q >= 8) {
+      UINT64 word;
+      __builtin_memcpy(&word, q, 8);
+      if (HasZeroByte(word) || HasZeroByte(word ^ 0x3C3C3C3C3C3C3C3CULL) ||
+          (word & 0x8080808080808080ULL) != 0) {
+        break;
+      }
+      q += 8;
+    }
+    while (q < end_ && Is(*q, kPlainText)) {
+      q++;
+    }
+    return q;
+  }
+
+  // Content states: text, start tags and end tags.
+  Step Content() {
+    for (;;) {
+      if (p_ >= end_) {
+        return Step::Slow; // the end-of-document token
+      }
+      if (*p_ != '<') {
+        const UINT8 *q = SkipText(p_);
+        if (q < end_ && *q != '<') {
+          return Step::Slow;
+        }
+        if (!Emit<XmlKindText>(q)) {
+          return Step::Stopped;
+        }
+        continue;
+      }
+      if (end_ - p_ < 2) {
+        return Step::Slow;
+      }
+      Step step;
+      if (p_[1] == '/') {
+        if (!Emit<34>(p_ + 2)) {
+          return Step::Stopped;
+        }
+        step = EndTag();
+      } else if (Is(p_[1], kNameStart)) {
+        if (!Emit<5>(p_ + 1)) {
+          return Step::Stopped;
+        }
+        step = StartTag();
+      } else {
+        return Step::Slow;
+      }
+      if (step != Step::Done) {
+        return step;
+      }
+    }
+  }
+
+  // State 5: the element name.
+  Step StartTag() {
+    if (p_ >= end_ || !Is(*p_, kNameStart)) {
+      return Step::Slow;
+    }
+    const UINT8 *q = SkipName(p_ + 1);
+    if (!PlainAt(q) || *q == ':') {
+      return Step::Slow;
+    }
+    if (!Emit<XmlKindStartName>(q)) {
+      return Step::Stopped;
+    }
+    return AfterName(false);
+  }
+
+  // State 6 (just after the element name) and states 13, 21, 32 and 33,
+  // where an attribute may also start; up to ">" or "/>".
+  Step AfterName(bool attributeAllowed) {
+    for (;;) {
+      if (p_ >= end_) {
+        return Step::Slow;
+      }
+      UINT8 c = *p_;
+      if (Is(c, kSpace)) {
+        const UINT8 *q = SkipSpace(p_);
+        if (!PlainAt(q)) {
+          return Step::Slow;
+        }
+        if (!Emit<33>(q)) {
+          return Step::Stopped;
+        }
+        attributeAllowed = true;
+        continue;
+      }
+      if (c == '>') {
+        return Finish<26>(p_ + 1);
+      }
+      if (c == '/') {
+        if (end_ - p_ < 2 || p_[1] != '>') {
+          return Step::Slow;
+        }
+        return Finish<XmlKindEmptyClose>(p_ + 2);
+      }
+      if (!attributeAllowed) {
+        return Step::Slow;
+      }
+      Step step = Attribute();
+      if (step != Step::Done) {
+        return step;
+      }
+    }
+  }
+
+  // An attribute without prefix other than a namespace declaration: states
+  // 28, 29, 31 and 30, ending in state 32.
+  Step Attribute() {
+    if (!Is(*p_, kNameStart)) {
+      return Step::Slow;
+    }
+    const UINT8 *q = SkipName(p_ + 1);
+    if (!PlainAt(q) || (*q != '=' && !Is(*q, kSpace))) {
+      return Step::Slow;
+    }
+    if (q - p_ == 5 && __builtin_memcmp(p_, "xmlns", 5) == 0) {
+      return Step::Slow;
+    }
+    if (!Emit<XmlKindAttributeName>(q)) {
+      return Step::Stopped;
+    }
+    q = SkipSpace(p_);
+    if (!PlainAt(q) || *q != '=') {
+      return Step::Slow;
+    }
+    if (!Emit<29>(q + 1)) {
+      return Step::Stopped;
+    }
+    q = SkipSpace(p_);
+    if (!PlainAt(q) || (*q != '"' && *q != '\'')) {
+      return Step::Slow;
+    }
+    UINT8 quote = *q;
+    UINT32 quoteClass = quote == '"' ? XmlClassQuote : XmlClassApostrophe;
+    state_.QuoteClass = quoteClass;
+    state_.LastChar = {quoteClass, q, 1, encoding_, 1};
+    if (!Emit<31>(q + 1)) {
+      return Step::Stopped;
+    }
+    q = p_;
+    while (q < end_ && *q != quote && *q != 0 && *q < 0x80) {
+      q++;
+    }
+    if (q >= end_ || *q != quote) {
+      return Step::Slow;
+    }
+    if (!Emit<XmlKindAttributeValue>(q)) {
+      return Step::Stopped;
+    }
+    return Finish<32>(q + 1);
+  }
+
+  // State 34: the end tag's name, optional whitespace and ">".
+  Step EndTag() {
+    if (p_ >= end_ || !Is(*p_, kNameStart)) {
+      return Step::Slow;
+    }
+    const UINT8 *q = SkipName(p_ + 1);
+    if (!PlainAt(q) || *q == ':') {
+      return Step::Slow;
+    }
+    if (!Emit<XmlKindEndName>(q)) {
+      return Step::Stopped;
+    }
+    q = SkipSpace(p_);
+    if (!PlainAt(q) || *q != '>') {
+      return Step::Slow;
+    }
+    return Finish<37>(q + 1);
+  }
+
+  XmlTokenizerState &state_;
+  Sink &sink_;
+  const UINT8 *end_;
+  const UINT8 *p_;
+  UINT32 encoding_;
+};
+
+} // namespace xml_ascii
+
+#endif
