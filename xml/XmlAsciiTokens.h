@@ -55,6 +55,9 @@ inline bool HasZeroByte(UINT64 word) {
   return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
 }
 
+// The kind under which a text token of whitespace only reaches the sink.
+constexpr INT32 kBlankText = -2;
+
 // How a stretch of tokens ended.
 enum class Step {
   Done,    // the construct is complete; the state is a content state
@@ -112,10 +115,10 @@ public:
 
 private:
   // Hands [p_, stop) to the sink as a token of Kind and moves past it.
-  template <INT32 Kind> bool Emit(const UINT8 *stop) {
+  template <INT32 Kind, INT32 SinkKind = Kind> bool Emit(const UINT8 *stop) {
     UINT64 length = static_cast<UINT64>(stop - p_);
     XmlToken token = {p_, length, encoding_, length, Kind, FALSE};
-    if (!sink_.template Token<Kind>(token)) {
+    if (!sink_.template Token<SinkKind>(token)) {
       return false;
     }
     p_ = stop;
@@ -169,6 +172,15 @@ private:
     for (;;) {
       if (p_ >= end_) {
         return Step::Slow; // the end-of-document token
+      }
+      if (Is(*p_, kSpace)) {
+        const UINT8 *q = SkipSpace(p_);
+        if (q < end_ && *q == '<') {
+          if (!Emit<XmlKindText, kBlankText>(q)) {
+            return Step::Stopped;
+          }
+          continue;
+        }
       }
       if (*p_ != '<') {
         const UINT8 *q = SkipText(p_);

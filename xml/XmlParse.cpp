@@ -9,6 +9,11 @@ namespace {
 // Names, attribute values and end-tag names must stay below this many bytes.
 constexpr UINT64 kNameBufferSize = 260;
 
+// Bytes of a token's text up to its first NUL; plain ASCII tokens have none.
+UINTN TextLength(const UINT8 *text, UINTN length, bool plain) {
+  return plain ? length : XmlLengthToNul(text, length);
+}
+
 bool IsTrimmed(UINT8 c) {
   return c == 0 || c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
@@ -77,7 +82,7 @@ public:
     declarationAtStart_ = token.Kind == XmlKindDeclarationOpen;
   }
 
-  [[nodiscard]] EFI_STATUS StartElement(const XmlToken &token) {
+  [[nodiscard]] EFI_STATUS StartElement(const XmlToken &token, bool plain) {
     EFI_STATUS status = MakePending();
     if (EFI_ERROR(status)) {
       return status;
@@ -87,14 +92,14 @@ public:
     }
     pending_ = true;
     pendingName_ = reinterpret_cast<const CHAR8 *>(token.Start);
-    pendingNameLength_ = XmlLengthToNul(token.Start, token.ByteLength);
+    pendingNameLength_ = TextLength(token.Start, token.ByteLength, plain);
     pendingText_ = nullptr;
     pendingTextLength_ = 0;
     elementSeen_ = true;
     return EFI_SUCCESS;
   }
 
-  [[nodiscard]] EFI_STATUS Text(const XmlToken &token) {
+  [[nodiscard]] EFI_STATUS Text(const XmlToken &token, bool plain) {
     if (!pending_ && current_ == nullptr) {
       return EFI_SUCCESS;
     }
@@ -110,7 +115,7 @@ public:
       return EFI_SUCCESS;
     }
     // An element keeps its last piece of text.
-    UINTN length = XmlLengthToNul(start, static_cast<UINTN>(end - start));
+    UINTN length = TextLength(start, static_cast<UINTN>(end - start), plain);
     if (pending_) {
       pendingText_ = reinterpret_cast<const CHAR8 *>(start);
       pendingTextLength_ = length;
@@ -124,7 +129,7 @@ public:
     return EFI_SUCCESS;
   }
 
-  [[nodiscard]] EFI_STATUS AttributeName(const XmlToken &token) {
+  [[nodiscard]] EFI_STATUS AttributeName(const XmlToken &token, bool plain) {
     EFI_STATUS status = MakePending();
     if (EFI_ERROR(status)) {
       return status;
@@ -133,23 +138,26 @@ public:
       return EFI_BUFFER_TOO_SMALL;
     }
     attributeName_ = reinterpret_cast<const CHAR8 *>(token.Start);
-    attributeNameLength_ = XmlLengthToNul(token.Start, token.ByteLength);
+    attributeNameLength_ = TextLength(token.Start, token.ByteLength, plain);
     return EFI_SUCCESS;
   }
 
-  [[nodiscard]] EFI_STATUS AttributeValue(const XmlToken &token) {
+  [[nodiscard]] EFI_STATUS AttributeValue(const XmlToken &token, bool plain) {
     if (token.ByteLength >= kNameBufferSize) {
       return EFI_BUFFER_TOO_SMALL;
     }
     if (current_ == nullptr) {
       return EFI_SUCCESS;
     }
-    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
+    UINTN length = TextLength(token.Start, token.ByteLength, plain);
     return XmlAddAttributeBytes(current_, attributeName_, attributeNameLength_,
                                 reinterpret_cast<const CHAR8 *>(token.Start), length);
   }
 
-  [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token) {
+  [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token, bool plain) {
+    // A pending element's name is still at hand in the input.
+    const CHAR8 *open = pending_ ? pendingName_ : nullptr;
+    UINTN openLength = pendingNameLength_;
     EFI_STATUS status = MakePending();
     if (EFI_ERROR(status)) {
       return status;
@@ -160,9 +168,12 @@ public:
     if (current_ == nullptr) {
       return EFI_SUCCESS;
     }
-    UINTN length = XmlLengthToNul(token.Start, token.ByteLength);
-    const CHAR8 *open = current_->Name;
-    if (XmlStringLength(open) != length || !XmlBytesEqual(open, token.Start, length)) {
+    if (open == nullptr) {
+      open = current_->Name;
+      openLength = XmlStringLength(open);
+    }
+    UINTN length = TextLength(token.Start, token.ByteLength, plain);
+    if (openLength != length || !XmlBytesEqual(open, token.Start, length)) {
       return EFI_INVALID_PARAMETER;
     }
     Close();
@@ -241,14 +252,14 @@ struct ParseRun {
   explicit ParseRun(UINTN inputLength) : length(inputLength) {}
 
   static bool OnToken(VOID *context, const XmlToken &token) {
-    return static_cast<ParseRun *>(context)->Handle(token, token.Kind);
+    return static_cast<ParseRun *>(context)->Handle(token, token.Kind, false);
   }
 
-  // A token whose kind is known where it is made.
-  template <INT32 Kind> bool Token(const XmlToken &token) { return Handle(token, Kind); }
+  // A plain ASCII token whose kind is known where it is made.
+  template <INT32 Kind> bool Token(const XmlToken &token) { return Handle(token, Kind, true); }
 
   // False ends the parse; status then tells how.
-  __attribute__((always_inline)) bool Handle(const XmlToken &token, INT32 kind) {
+  __attribute__((always_inline)) bool Handle(const XmlToken &token, INT32 kind, bool plain) {
     if (token.Error) {
       return false;
     }
@@ -270,25 +281,27 @@ struct ParseRun {
       status = builder.Declaration(documentStart, token);
       break;
     case XmlKindStartName:
-      status = builder.StartElement(token);
+      status = builder.StartElement(token, plain);
       break;
     case XmlKindText:
-      status = builder.Text(token);
+      status = builder.Text(token, plain);
       break;
     case XmlKindAttributeName:
-      status = builder.AttributeName(token);
+      status = builder.AttributeName(token, plain);
       break;
     case XmlKindAttributeValue:
-      status = builder.AttributeValue(token);
+      status = builder.AttributeValue(token, plain);
       break;
     case XmlKindEndName:
-      status = builder.EndElement(token);
+      status = builder.EndElement(token, plain);
       break;
     case XmlKindEmptyClose:
       status = builder.EmptyElementClose();
       break;
     case XmlKindEndOfDocument:
       return false;
+    case xml_ascii::kBlankText: // whitespace between tags changes nothing
+      break;
     default:
       break;
     }

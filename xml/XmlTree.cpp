@@ -18,7 +18,8 @@ UINTN InlineBlockSize(UINTN recordSize, UINTN nameLength, UINTN valueLength) {
 }
 
 bool ValueInline(VOID *record, UINTN recordSize, const CHAR8 *name, const CHAR8 *value) {
-  return name == InlineStrings(record, recordSize) && value == name + XmlStringLength(name) + 1;
+  return value != nullptr && name == InlineStrings(record, recordSize) &&
+         value == name + XmlStringLength(name) + 1;
 }
 
 // Frees name and value unless they are the record's inline strings.
