@@ -50,9 +50,12 @@ inline bool Is(UINT8 c, UINT8 flag) {
   return (kBytes.flags[c] & flag) != 0;
 }
 
-// True when any of the eight bytes is zero.
-inline bool HasZeroByte(UINT64 word) {
-  return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first byte lowest");
+
+// The high bit of each zero byte of the eight, and possibly of bytes above
+// the lowest zero byte.
+inline UINT64 ZeroBytes(UINT64 word) {
+  return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
 }
 
 // The kind under which a text token of whitespace only reaches the sink.
@@ -65,11 +68,13 @@ enum class Step {
   Slow,    // the next token needs the general tokenizer
 };
 
-// Sink: bool Token<Kind>(const XmlToken &), false to stop.
+// Sink: bool Token<Kind>(const XmlToken &), false to stop. No token the
+// reader makes includes the input's last byte, so the sink need not watch
+// for the end of the input.
 template <typename Sink> class Reader {
 public:
   Reader(XmlTokenizerState &state, Sink &sink)
-      : state_(state), sink_(sink), end_(state.InputEnd), p_(state.Position),
+      : state_(state), sink_(sink), end_(LastByte(state)), p_(state.Position), kind_(state.State),
         encoding_(state.EncodingId) {}
 
   // Reads tokens from the state's position until the sink stops them or a
@@ -110,10 +115,18 @@ public:
     if (step == Step::Done) {
       step = Content();
     }
+    state_.Position = p_;
+    state_.State = kind_;
     return step != Step::Stopped;
   }
 
 private:
+  // Scans stop before the last byte: what reaches it is read by the
+  // general tokenizer.
+  static const UINT8 *LastByte(const XmlTokenizerState &state) {
+    return state.InputEnd > state.Position ? state.InputEnd - 1 : state.Position;
+  }
+
   // Hands [p_, stop) to the sink as a token of Kind and moves past it.
   template <INT32 Kind, INT32 SinkKind = Kind> bool Emit(const UINT8 *stop) {
     UINT64 length = static_cast<UINT64>(stop - p_);
@@ -122,8 +135,7 @@ private:
       return false;
     }
     p_ = stop;
-    state_.Position = stop;
-    state_.State = Kind;
+    kind_ = Kind;
     return true;
   }
 
@@ -151,13 +163,16 @@ private:
   }
 
   const UINT8 *SkipText(const UINT8 *q) const {
-    // Eight bytes at a time while none is "<", NUL or above 7F.
+    // Eight bytes at a time: the lowest flagged byte is the first "<", NUL
+    // or byte above 7F (a zero test can flag bytes above a zero, never
+    // below one).
     while (end_ - q >= 8) {
       UINT64 word;
       __builtin_memcpy(&word, q, 8);
-      if (HasZeroByte(word) || HasZeroByte(word ^ 0x3C3C3C3C3C3C3C3CULL) ||
-          (word & 0x8080808080808080ULL) != 0) {
-        break;
+      UINT64 stops = ZeroBytes(word) | ZeroBytes(word ^ 0x3C3C3C3C3C3C3C3CULL) |
+                     (word & 0x8080808080808080ULL);
+      if (stops != 0) {
+        return q + __builtin_ctzll(stops) / 8;
       }
       q += 8;
     }
@@ -184,7 +199,7 @@ private:
       }
       if (*p_ != '<') {
         const UINT8 *q = SkipText(p_);
-        if (q < end_ && *q != '<') {
+        if (q >= end_ || *q != '<') {
           return Step::Slow;
         }
         if (!Emit<XmlKindText>(q)) {
@@ -268,8 +283,8 @@ private:
     }
   }
 
-  // An attribute without prefix other than a namespace declaration: states
-  // 28, 29, 31 and 30, ending in state 32.
+  // An attribute without prefix: states 28, 29, 31 and 30, ending in 32;
+  // a default namespace declaration takes 8, 11, 12 and 14, ending in 13.
   Step Attribute() {
     if (!Is(*p_, kNameStart)) {
       return Step::Slow;
@@ -279,16 +294,23 @@ private:
       return Step::Slow;
     }
     if (q - p_ == 5 && __builtin_memcmp(p_, "xmlns", 5) == 0) {
-      return Step::Slow;
+      return AttributeTokens<8, 11, 12, 14, 13>(q);
     }
-    if (!Emit<XmlKindAttributeName>(q)) {
+    return AttributeTokens<XmlKindAttributeName, 29, 31, XmlKindAttributeValue, 32>(q);
+  }
+
+  // The name ends at nameEnd; then whitespace, "=", whitespace, the quoted
+  // value.
+  template <INT32 NameKind, INT32 EqualsKind, INT32 QuoteKind, INT32 ValueKind, INT32 EndKind>
+  Step AttributeTokens(const UINT8 *nameEnd) {
+    if (!Emit<NameKind>(nameEnd)) {
       return Step::Stopped;
     }
-    q = SkipSpace(p_);
+    const UINT8 *q = SkipSpace(p_);
     if (!PlainAt(q) || *q != '=') {
       return Step::Slow;
     }
-    if (!Emit<29>(q + 1)) {
+    if (!Emit<EqualsKind>(q + 1)) {
       return Step::Stopped;
     }
     q = SkipSpace(p_);
@@ -299,7 +321,7 @@ private:
     UINT32 quoteClass = quote == '"' ? XmlClassQuote : XmlClassApostrophe;
     state_.QuoteClass = quoteClass;
     state_.LastChar = {quoteClass, q, 1, encoding_, 1};
-    if (!Emit<31>(q + 1)) {
+    if (!Emit<QuoteKind>(q + 1)) {
       return Step::Stopped;
     }
     q = p_;
@@ -309,10 +331,10 @@ private:
     if (q >= end_ || *q != quote) {
       return Step::Slow;
     }
-    if (!Emit<XmlKindAttributeValue>(q)) {
+    if (!Emit<ValueKind>(q)) {
       return Step::Stopped;
     }
-    return Finish<32>(q + 1);
+    return Finish<EndKind>(q + 1);
   }
 
   // State 34: the end tag's name, optional whitespace and ">".
@@ -338,6 +360,7 @@ private:
   Sink &sink_;
   const UINT8 *end_;
   const UINT8 *p_;
+  INT32 kind_; // of the last token read
   UINT32 encoding_;
 };
 

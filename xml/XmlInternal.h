@@ -11,7 +11,29 @@
 constexpr UINTN kXmlStringLimit = 1000000;
 
 inline VOID XmlCopyBytes(VOID *dest, const VOID *src, UINTN size) {
-  if (size != 0) {
+  UINT8 *to = static_cast<UINT8 *>(dest);
+  const UINT8 *from = static_cast<const UINT8 *>(src);
+  // Names and texts are short: copied inline, in words that may overlap.
+  if (size >= 8 && size <= 64) {
+    UINT64 word;
+    for (UINTN i = 0; i + 8 < size; i += 8) {
+      __builtin_memcpy(&word, from + i, 8);
+      __builtin_memcpy(to + i, &word, 8);
+    }
+    __builtin_memcpy(&word, from + size - 8, 8);
+    __builtin_memcpy(to + size - 8, &word, 8);
+  } else if (size >= 4 && size < 8) {
+    UINT32 head;
+    UINT32 tail;
+    __builtin_memcpy(&head, from, 4);
+    __builtin_memcpy(&tail, from + size - 4, 4);
+    __builtin_memcpy(to, &head, 4);
+    __builtin_memcpy(to + size - 4, &tail, 4);
+  } else if (size < 4) {
+    for (UINTN i = 0; i < size; i++) {
+      to[i] = from[i];
+    }
+  } else {
     __builtin_memcpy(dest, src, size);
   }
 }
@@ -44,7 +66,17 @@ inline UINTN XmlStringLength(const CHAR8 *text) {
 inline bool XmlBytesEqual(const VOID *a, const VOID *b, UINTN size) {
   const UINT8 *x = static_cast<const UINT8 *>(a);
   const UINT8 *y = static_cast<const UINT8 *>(b);
-  for (UINTN i = 0; i < size; i++) {
+  UINTN i = 0;
+  for (; i + 8 <= size; i += 8) {
+    UINT64 u;
+    UINT64 v;
+    __builtin_memcpy(&u, x + i, 8);
+    __builtin_memcpy(&v, y + i, 8);
+    if (u != v) {
+      return false;
+    }
+  }
+  for (; i < size; i++) {
     if (x[i] != y[i]) {
       return false;
     }
@@ -93,6 +125,42 @@ inline const XmlNode *XmlNodeFromLink(const LIST_ENTRY *link) {
 }
 inline const XmlAttribute *XmlAttributeFromLink(const LIST_ENTRY *link) {
   return reinterpret_cast<const XmlAttribute *>(link);
+}
+
+// A record's pool block holds, after the record, the lengths of its inline
+// strings and then the strings: the value (when it has one inline) and the
+// name. Names are never replaced, so a name's length is always at hand; an
+// element value the parser replaced later lives in a block of its own.
+struct XmlInlineLengths {
+  UINT32 Value; // 0 when the record has no inline value
+  UINT32 Name;
+};
+
+inline XmlInlineLengths *XmlLengthsOf(const VOID *record, UINTN recordSize) {
+  return reinterpret_cast<XmlInlineLengths *>(
+      const_cast<UINT8 *>(static_cast<const UINT8 *>(record)) + recordSize);
+}
+
+inline CHAR8 *XmlInlineStrings(const VOID *record, UINTN recordSize) {
+  return reinterpret_cast<CHAR8 *>(XmlLengthsOf(record, recordSize) + 1);
+}
+
+inline UINTN XmlNameLength(const XmlNode *node) {
+  return XmlLengthsOf(node, sizeof(XmlNode))->Name;
+}
+
+inline UINTN XmlValueLength(const XmlNode *node) {
+  return node->Value == XmlInlineStrings(node, sizeof(XmlNode))
+             ? XmlLengthsOf(node, sizeof(XmlNode))->Value
+             : XmlStringLength(node->Value);
+}
+
+inline UINTN XmlNameLength(const XmlAttribute *attribute) {
+  return XmlLengthsOf(attribute, sizeof(XmlAttribute))->Name;
+}
+
+inline UINTN XmlValueLength(const XmlAttribute *attribute) {
+  return XmlLengthsOf(attribute, sizeof(XmlAttribute))->Value;
 }
 
 // Extra bytes each character needs when escaped (XML 1.0 section 4.6).

@@ -78,9 +78,8 @@ public:
     return declaration_ == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
   }
 
-  VOID FirstToken(const XmlToken &token) {
-    declarationAtStart_ = token.Kind == XmlKindDeclarationOpen;
-  }
+  // The first token opens a declaration.
+  VOID DeclarationAtStart() { declarationAtStart_ = true; }
 
   [[nodiscard]] EFI_STATUS StartElement(const XmlToken &token, bool plain) {
     EFI_STATUS status = MakePending();
@@ -170,7 +169,7 @@ public:
     }
     if (open == nullptr) {
       open = current_->Name;
-      openLength = XmlStringLength(open);
+      openLength = XmlNameLength(current_);
     }
     UINTN length = TextLength(token.Start, token.ByteLength, plain);
     if (openLength != length || !XmlBytesEqual(open, token.Start, length)) {
@@ -249,33 +248,36 @@ private:
 
 // The tree builder's loop: reacts to each token before it is committed.
 struct ParseRun {
-  explicit ParseRun(UINTN inputLength) : length(inputLength) {}
+  ParseRun(const UINT8 *start, UINTN inputLength) : documentStart(start), length(inputLength) {}
 
   static bool OnToken(VOID *context, const XmlToken &token) {
-    return static_cast<ParseRun *>(context)->Handle(token, token.Kind, false);
+    return static_cast<ParseRun *>(context)->General(token);
   }
 
-  // A plain ASCII token whose kind is known where it is made.
-  template <INT32 Kind> bool Token(const XmlToken &token) { return Handle(token, Kind, true); }
+  // A plain ASCII token whose kind is known where it is made; such tokens
+  // end before the last byte of the input.
+  template <INT32 Kind> bool Token(const XmlToken &token) { return React(token, Kind, true); }
 
   // False ends the parse; status then tells how.
-  __attribute__((always_inline)) bool Handle(const XmlToken &token, INT32 kind, bool plain) {
+  bool General(const XmlToken &token) {
     if (token.Error) {
       return false;
     }
-    if (documentStart == nullptr) {
-      documentStart = token.Start;
-      builder.FirstToken(token);
+    if (token.Kind == XmlKindDeclarationOpen && token.Start == documentStart) {
+      builder.DeclarationAtStart();
     }
     // The byte-order mark is not counted, so with one the count never
     // reaches the length and the end-of-document token ends the loop.
-    consumed += token.ByteLength;
-    if (consumed >= length) {
+    if (static_cast<UINTN>(token.Start + token.ByteLength - documentStart) >= length) {
       if (!builder.elementSeen()) {
         status = EFI_INVALID_PARAMETER;
       }
       return false;
     }
+    return React(token, token.Kind, false);
+  }
+
+  __attribute__((always_inline)) bool React(const XmlToken &token, INT32 kind, bool plain) {
     switch (kind) {
     case XmlKindDeclarationClose:
       status = builder.Declaration(documentStart, token);
@@ -300,9 +302,7 @@ struct ParseRun {
       break;
     case XmlKindEndOfDocument:
       return false;
-    case xml_ascii::kBlankText: // whitespace between tags changes nothing
-      break;
-    default:
+    default: // whitespace between tags (xml_ascii::kBlankText) among them
       break;
     }
     return !EFI_ERROR(status);
@@ -310,8 +310,7 @@ struct ParseRun {
 
   TreeBuilder builder;
   EFI_STATUS status = EFI_SUCCESS;
-  const UINT8 *documentStart = nullptr;
-  UINTN consumed = 0;
+  const UINT8 *documentStart; // where the first token starts
   UINTN length;
 };
 
@@ -370,7 +369,7 @@ EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool ge
   }
   state.Position += prefixLength;
 
-  ParseRun run(Length);
+  ParseRun run(state.Position, Length);
   bool plainUtf8 = state.Decoder == XmlDecodeUtf8 && state.KeywordCompare == XmlCompareKeyword;
   failure = plainUtf8 && !generalOnly ? RunWithAsciiReader(state, run)
                                       : XmlRunTokenizer(&state, ParseRun::OnToken, &run);

@@ -4,31 +4,21 @@
 
 namespace {
 
-// A record's name and value live in the record's own pool block, right
-// after it: one allocation per element or attribute. A string stored in a
-// block of its own (element text the parser replaces later) is freed alone.
+// One allocation per element or attribute: the record, the lengths of its
+// strings, its value and its name (XmlInlineLengths).
 CHAR8 *InlineStrings(VOID *record, UINTN recordSize) {
-  return static_cast<CHAR8 *>(record) + recordSize;
+  return XmlInlineStrings(record, recordSize);
 }
 
-// The name's NUL is followed by at least one byte of the same block, so no
-// other block can start where an inline value would.
 UINTN InlineBlockSize(UINTN recordSize, UINTN nameLength, UINTN valueLength) {
-  return recordSize + nameLength + 1 + (valueLength != 0 ? valueLength + 1 : 1);
+  return recordSize + sizeof(XmlInlineLengths) + (valueLength != 0 ? valueLength + 1 : 0) +
+         nameLength + 1;
 }
 
-bool ValueInline(VOID *record, UINTN recordSize, const CHAR8 *name, const CHAR8 *value) {
-  return value != nullptr && name == InlineStrings(record, recordSize) &&
-         value == name + XmlStringLength(name) + 1;
-}
-
-// Frees name and value unless they are the record's inline strings.
+// Frees the value unless it is the record's own; the name always is.
 VOID FreeStrings(VOID *record, UINTN recordSize, CHAR8 *&name, CHAR8 *&value) {
-  if (!ValueInline(record, recordSize, name, value)) {
+  if (value != InlineStrings(record, recordSize)) {
     XmlPoolFree(value);
-  }
-  if (name != InlineStrings(record, recordSize)) {
-    XmlPoolFree(name);
   }
   name = nullptr;
   value = nullptr;
@@ -96,13 +86,17 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
     return EFI_OUT_OF_RESOURCES;
   }
   XmlZeroBytes(node, sizeof(XmlNode));
-  node->Name = InlineStrings(node, sizeof(XmlNode));
+  *XmlLengthsOf(node, sizeof(XmlNode)) = {static_cast<UINT32>(stored),
+                                          static_cast<UINT32>(nameLength)};
+  CHAR8 *strings = InlineStrings(node, sizeof(XmlNode));
+  if (stored != 0) {
+    node->Value = strings;
+    StoreValue(node->Value, value, valueLength, stored, form);
+    strings += stored + 1;
+  }
+  node->Name = strings;
   XmlCopyBytes(node->Name, name, nameLength);
   node->Name[nameLength] = '\0';
-  if (stored != 0) {
-    node->Value = node->Name + nameLength + 1;
-    StoreValue(node->Value, value, valueLength, stored, form);
-  }
   node->ParentNode = parent;
   XmlListInit(&node->ChildrenListHead);
   XmlListInit(&node->AttributesListHead);
@@ -117,7 +111,7 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
 }
 
 VOID XmlReplaceValue(XmlNode *node, CHAR8 *value) {
-  if (!ValueInline(node, sizeof(XmlNode), node->Name, node->Value)) {
+  if (node->Value != InlineStrings(node, sizeof(XmlNode))) {
     XmlPoolFree(node->Value);
   }
   node->Value = value;
@@ -163,11 +157,13 @@ EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLeng
   if (attribute == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  attribute->Name = InlineStrings(attribute, sizeof(XmlAttribute));
+  *XmlLengthsOf(attribute, sizeof(XmlAttribute)) = {static_cast<UINT32>(stored),
+                                                    static_cast<UINT32>(nameLength)};
+  attribute->Value = InlineStrings(attribute, sizeof(XmlAttribute));
+  StoreValue(attribute->Value, value, valueLength, stored, ValueForm::Unescaped);
+  attribute->Name = attribute->Value + stored + 1;
   XmlCopyBytes(attribute->Name, name, nameLength);
   attribute->Name[nameLength] = '\0';
-  attribute->Value = attribute->Name + nameLength + 1;
-  StoreValue(attribute->Value, value, valueLength, stored, ValueForm::Unescaped);
   XmlListInsertTail(&node->AttributesListHead, &attribute->Link);
   node->NumAttributes++;
   attribute->ParentNode = node;

@@ -68,23 +68,52 @@ template <typename Visitor> EFI_STATUS Walk(const XmlNode *root, Visitor &visito
   }
 }
 
-UINTN StringLength(const CHAR8 *text) {
-  return XmlStringLength(text);
+// The high bit of every byte of word that is one of the five characters
+// written as entity references (and possibly of bytes above the lowest
+// such byte).
+UINT64 SpecialBytes(UINT64 word) {
+  constexpr UINT64 kOnes = 0x0101010101010101ULL;
+  constexpr UINT64 kHighs = 0x8080808080808080ULL;
+  constexpr UINT64 kSpecials[] = {'"', '&', '\'', '<', '>'};
+  UINT64 found = 0;
+  for (UINT64 c : kSpecials) {
+    UINT64 x = word ^ (c * kOnes);
+    found |= (x - kOnes) & ~x & kHighs;
+  }
+  return found;
 }
 
-// Escaped length of a value in one pass; false when the value is empty or
-// longer than limit (the writer refuses it, as escaping it would).
-bool EscapedValueLength(const CHAR8 *value, UINTN limit, UINTN &escaped) {
-  UINTN length = 0;
-  UINTN extra = 0;
-  for (UINT8 c; (c = static_cast<UINT8>(value[length])) != 0;) {
-    if (++length > limit) {
-      return false;
+// Offset of the first character of text[0, length) that needs escaping,
+// or length.
+UINTN PlainRunLength(const CHAR8 *text, UINTN length) {
+  UINTN i = 0;
+  for (; i + 8 <= length; i += 8) {
+    UINT64 word;
+    __builtin_memcpy(&word, text + i, 8);
+    UINT64 found = SpecialBytes(word);
+    if (found != 0) {
+      return i + static_cast<UINTN>(__builtin_ctzll(found)) / 8;
     }
-    extra += kXmlEscapeExtra.extra[c];
   }
-  escaped = length + extra;
-  return length != 0;
+  while (i < length && kXmlEscapeExtra.extra[static_cast<UINT8>(text[i])] == 0) {
+    i++;
+  }
+  return i;
+}
+
+// Escaped length of a value of the given length; false when the value is
+// empty or longer than limit (the writer refuses it, as escaping it would).
+bool EscapedValueLength(const CHAR8 *value, UINTN length, UINTN limit, UINTN &escaped) {
+  if (length == 0 || length > limit) {
+    return false;
+  }
+  escaped = length;
+  for (UINTN i = PlainRunLength(value, length); i < length;) {
+    escaped += kXmlEscapeExtra.extra[static_cast<UINT8>(value[i])];
+    i++;
+    i += PlainRunLength(value + i, length - i);
+  }
+  return true;
 }
 
 class Measurer {
@@ -96,21 +125,21 @@ public:
       return EFI_INVALID_PARAMETER;
     }
     if (node->XmlDeclaration != nullptr) {
-      total += StringLength(node->XmlDeclaration);
+      total += XmlStringLength(node->XmlDeclaration);
     }
     // The name counts twice when an end tag will repeat it.
-    UINTN nameLength = StringLength(node->Name);
+    UINTN nameLength = XmlNameLength(node);
     bool endTag = node->Value != nullptr || !XmlListEmpty(&node->ChildrenListHead);
     total += (endTag ? 2 * nameLength : nameLength) + 1;
     const LIST_ENTRY *head = &node->AttributesListHead;
     for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
       const XmlAttribute *attribute = XmlAttributeFromLink(link);
       UINTN escaped;
-      if (attribute->Name == nullptr || attribute->Value == nullptr ||
-          !EscapedValueLength(attribute->Value, XML_ATTRIBUTE_VALUE_LIMIT, escaped)) {
+      if (!EscapedValueLength(attribute->Value, XmlValueLength(attribute),
+                              XML_ATTRIBUTE_VALUE_LIMIT, escaped)) {
         return EFI_INVALID_PARAMETER;
       }
-      total += StringLength(attribute->Name) + 4 + escaped;
+      total += XmlNameLength(attribute) + 4 + escaped;
     }
     return EFI_SUCCESS;
   }
@@ -124,7 +153,8 @@ public:
     total += 1;
     if (node->Value != nullptr) {
       UINTN escaped;
-      if (!EscapedValueLength(node->Value, XML_ELEMENT_VALUE_LIMIT, escaped)) {
+      if (!EscapedValueLength(node->Value, XmlValueLength(node), XML_ELEMENT_VALUE_LIMIT,
+                              escaped)) {
         return EFI_INVALID_PARAMETER;
       }
       total += escaped;
@@ -150,15 +180,15 @@ public:
       RETURN_ON_ERROR(PutString(node->XmlDeclaration));
     }
     RETURN_ON_ERROR(PutChar('<'));
-    RETURN_ON_ERROR(PutString(node->Name));
+    RETURN_ON_ERROR(PutBytes(node->Name, XmlNameLength(node)));
     const LIST_ENTRY *head = &node->AttributesListHead;
     for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
       const XmlAttribute *attribute = XmlAttributeFromLink(link);
       RETURN_ON_ERROR(PutChar(' '));
-      RETURN_ON_ERROR(PutString(attribute->Name));
+      RETURN_ON_ERROR(PutBytes(attribute->Name, XmlNameLength(attribute)));
       RETURN_ON_ERROR(PutChar('='));
       RETURN_ON_ERROR(PutChar('"'));
-      RETURN_ON_ERROR(PutEscaped(attribute->Value, XML_ATTRIBUTE_VALUE_LIMIT));
+      RETURN_ON_ERROR(PutEscaped(attribute->Value, XmlValueLength(attribute)));
       RETURN_ON_ERROR(PutChar('"'));
     }
     return EFI_SUCCESS;
@@ -173,7 +203,7 @@ public:
   EFI_STATUS Text(const XmlNode *node) {
     RETURN_ON_ERROR(PutChar('>'));
     if (node->Value != nullptr) {
-      RETURN_ON_ERROR(PutEscaped(node->Value, XML_ELEMENT_VALUE_LIMIT));
+      RETURN_ON_ERROR(PutEscaped(node->Value, XmlValueLength(node)));
     }
     return EFI_SUCCESS;
   }
@@ -181,7 +211,7 @@ public:
   EFI_STATUS End(const XmlNode *node) {
     RETURN_ON_ERROR(PutChar('<'));
     RETURN_ON_ERROR(PutChar('/'));
-    RETURN_ON_ERROR(PutString(node->Name));
+    RETURN_ON_ERROR(PutBytes(node->Name, XmlNameLength(node)));
     return PutChar('>');
   }
 
@@ -194,37 +224,33 @@ private:
     return EFI_SUCCESS;
   }
 
-  [[nodiscard]] EFI_STATUS PutString(const CHAR8 *text) {
-    for (; *text != '\0'; text++) {
-      if (cursor_ == end_) {
-        return EFI_BUFFER_TOO_SMALL;
-      }
-      *cursor_++ = *text;
+  [[nodiscard]] EFI_STATUS PutBytes(const CHAR8 *text, UINTN length) {
+    if (static_cast<UINTN>(end_ - cursor_) < length) {
+      return EFI_BUFFER_TOO_SMALL;
     }
+    XmlCopyBytes(cursor_, text, length);
+    cursor_ += length;
     return EFI_SUCCESS;
   }
 
-  // Escapes while copying; refuses an empty value or one over the limit.
-  [[nodiscard]] EFI_STATUS PutEscaped(const CHAR8 *value, UINTN limit) {
-    UINTN length = 0;
-    for (UINT8 c; (c = static_cast<UINT8>(value[length])) != 0;) {
-      if (++length > limit) {
-        return EFI_INVALID_PARAMETER;
+  [[nodiscard]] EFI_STATUS PutString(const CHAR8 *text) {
+    return PutBytes(text, XmlStringLength(text));
+  }
+
+  // Escapes while copying, a plain run at a time; the measuring pass has
+  // checked the value against its limit.
+  [[nodiscard]] EFI_STATUS PutEscaped(const CHAR8 *value, UINTN length) {
+    UINTN i = 0;
+    for (;;) {
+      UINTN run = PlainRunLength(value + i, length - i);
+      RETURN_ON_ERROR(PutBytes(value + i, run));
+      i += run;
+      if (i == length) {
+        return EFI_SUCCESS;
       }
-      UINTN extra = kXmlEscapeExtra.extra[c];
-      if (static_cast<UINTN>(end_ - cursor_) <= extra) {
-        return EFI_BUFFER_TOO_SMALL;
-      }
-      if (extra == 0) {
-        *cursor_++ = static_cast<CHAR8>(c);
-      } else {
-        const CHAR8 *reference = XmlEscapeReference(c);
-        for (UINTN i = 0; i <= extra; i++) {
-          *cursor_++ = reference[i];
-        }
-      }
+      UINT8 c = static_cast<UINT8>(value[i++]);
+      RETURN_ON_ERROR(PutBytes(XmlEscapeReference(c), kXmlEscapeExtra.extra[c] + 1U));
     }
-    return length == 0 ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
   }
 
   CHAR8 *cursor_;
