@@ -109,6 +109,10 @@ public:
     case 34:
       step = EndTag();
       break;
+    case 53:
+    case 60:
+      step = DeclarationBody();
+      break;
     default:
       return true;
     }
@@ -211,7 +215,9 @@ private:
         return Step::Slow;
       }
       Step step;
-      if (p_[1] == '/') {
+      if (p_[1] == '?') {
+        step = Declaration();
+      } else if (p_[1] == '/') {
         if (!Emit<34>(p_ + 2)) {
           return Step::Stopped;
         }
@@ -300,12 +306,22 @@ private:
   }
 
   // The name ends at nameEnd; then whitespace, "=", whitespace, the quoted
-  // value.
+  // value and its closing quote.
   template <INT32 NameKind, INT32 EqualsKind, INT32 QuoteKind, INT32 ValueKind, INT32 EndKind>
   Step AttributeTokens(const UINT8 *nameEnd) {
     if (!Emit<NameKind>(nameEnd)) {
       return Step::Stopped;
     }
+    Step step = QuotedValue<EqualsKind, QuoteKind, ValueKind>();
+    if (step != Step::Done) {
+      return step;
+    }
+    return Finish<EndKind>(p_ + 1);
+  }
+
+  // Whitespace and "=", whitespace and a quote, the characters up to the
+  // matching quote; leaves p_ at that quote.
+  template <INT32 EqualsKind, INT32 QuoteKind, INT32 ValueKind> Step QuotedValue() {
     const UINT8 *q = SkipSpace(p_);
     if (!PlainAt(q) || *q != '=') {
       return Step::Slow;
@@ -331,10 +347,95 @@ private:
     if (q >= end_ || *q != quote) {
       return Step::Slow;
     }
-    if (!Emit<ValueKind>(q)) {
+    return Emit<ValueKind>(q) ? Step::Done : Step::Stopped;
+  }
+
+  // "<?xml" and whitespace (states 51 and 53), then the rest of the
+  // declaration; any other processing instruction is left alone.
+  Step Declaration() {
+    if (end_ - p_ < 3 || !Is(p_[2], kNameStart)) {
+      return Step::Slow;
+    }
+    const UINT8 *q = SkipName(p_ + 3);
+    if (!PlainAt(q) || q - p_ != 5 || __builtin_memcmp(p_ + 2, "xml", 3) != 0) {
+      return Step::Slow;
+    }
+    if (!Emit<XmlKindDeclarationOpen>(q)) {
       return Step::Stopped;
     }
-    return Finish<EndKind>(q + 1);
+    if (p_ >= end_ || !Is(*p_, kSpace)) {
+      return Step::Slow;
+    }
+    q = SkipSpace(p_);
+    if (!PlainAt(q)) {
+      return Step::Slow;
+    }
+    if (!Emit<53>(q)) {
+      return Step::Stopped;
+    }
+    return DeclarationBody();
+  }
+
+  // States 53 and 60: whitespace, a pseudo-attribute (after whitespace
+  // only) or "?>".
+  Step DeclarationBody() {
+    for (;;) {
+      if (p_ >= end_) {
+        return Step::Slow;
+      }
+      UINT8 c = *p_;
+      if (Is(c, kSpace)) {
+        const UINT8 *q = SkipSpace(p_);
+        if (!PlainAt(q)) {
+          return Step::Slow;
+        }
+        if (!Emit<53>(q)) {
+          return Step::Stopped;
+        }
+        continue;
+      }
+      if (c == '?') {
+        if (end_ - p_ < 2 || p_[1] != '>') {
+          return Step::Slow;
+        }
+        return Finish<XmlKindDeclarationClose>(p_ + 2);
+      }
+      if (kind_ != 53 || !Is(c, kNameStart)) {
+        return Step::Slow;
+      }
+      Step step = PseudoAttribute();
+      if (step != Step::Done) {
+        return step;
+      }
+    }
+  }
+
+  // "version", "encoding" or "standalone" (57, 55, 56), "=" (54), the
+  // opening quote (58), the value (59) and the closing quote (60).
+  Step PseudoAttribute() {
+    const UINT8 *q = SkipName(p_ + 1);
+    if (!PlainAt(q)) {
+      return Step::Slow;
+    }
+    UINT64 length = static_cast<UINT64>(q - p_);
+    bool emitted;
+    if (length == 7 && __builtin_memcmp(p_, "version", 7) == 0) {
+      emitted = Emit<57>(q);
+    } else if (length == 8 && __builtin_memcmp(p_, "encoding", 8) == 0) {
+      emitted = Emit<XmlKindEncodingName>(q);
+    } else if (length == 10 && __builtin_memcmp(p_, "standalone", 10) == 0) {
+      emitted = Emit<56>(q);
+    } else {
+      return Step::Slow;
+    }
+    if (!emitted) {
+      return Step::Stopped;
+    }
+    Step step = QuotedValue<54, 58, XmlKindPseudoValue>();
+    if (step != Step::Done) {
+      return step;
+    }
+    return Emit<60>(p_ + 1) ? Step::Done : Step::Stopped;
   }
 
   // State 34: the end tag's name, optional whitespace and ">".

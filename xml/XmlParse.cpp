@@ -263,9 +263,6 @@ struct ParseRun {
     if (token.Error) {
       return false;
     }
-    if (token.Kind == XmlKindDeclarationOpen && token.Start == documentStart) {
-      builder.DeclarationAtStart();
-    }
     // The byte-order mark is not counted, so with one the count never
     // reaches the length and the end-of-document token ends the loop.
     if (static_cast<UINTN>(token.Start + token.ByteLength - documentStart) >= length) {
@@ -279,6 +276,11 @@ struct ParseRun {
 
   __attribute__((always_inline)) bool React(const XmlToken &token, INT32 kind, bool plain) {
     switch (kind) {
+    case XmlKindDeclarationOpen:
+      if (token.Start == documentStart) {
+        builder.DeclarationAtStart();
+      }
+      break;
     case XmlKindDeclarationClose:
       status = builder.Declaration(documentStart, token);
       break;

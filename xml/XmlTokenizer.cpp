@@ -2,6 +2,7 @@
 // elements, attributes, namespace declarations, comments, CDATA sections,
 // processing instructions and a document type declaration with an internal
 // subset), encoding detection and token commits.
+#include "XmlAsciiTokens.h"
 #include "XmlScan.h"
 
 #define TRY(expr)                                                                                  \
@@ -864,6 +865,63 @@ XmlFailure RunTokenizer(XmlTokenizerState &state, XmlTokenCallback callback, VOI
   }
 }
 
+// Follows the tokens of a leading declaration and compares the declared
+// encoding with the names the detected row accepts. Stops at the end of
+// the declaration, at anything that is not one, and at a name that is not
+// accepted (mismatch()).
+class DeclarationCheck {
+public:
+  DeclarationCheck(XmlTokenizerState &copy, const XmlEncodingRow &row) : copy_(copy), row_(row) {}
+
+  template <INT32 Kind> bool Token(const XmlToken &token) { return Token(token); }
+
+  bool Token(const XmlToken &token) {
+    if (first_) {
+      first_ = false;
+      return !token.Error && token.Kind == XmlKindDeclarationOpen;
+    }
+    if (token.Error || token.Kind == 1 || token.Kind == XmlKindEndOfDocument ||
+        token.Kind == XmlKindDeclarationClose) {
+      return false;
+    }
+    if (token.Kind == XmlKindEncodingName) {
+      encodingNamed_ = true;
+      return true;
+    }
+    if (token.Kind != XmlKindPseudoValue || !encodingNamed_) {
+      return true;
+    }
+    encodingNamed_ = false;
+    declared_ = {XmlClassOther, token.Start, token.ByteLength, token.EncodingId, token.CharCount};
+    for (UINTN i = 0; i < row_.NameCount; i++) {
+      INT32 result = 1;
+      if (copy_.KeywordCompare(&copy_, &declared_, row_.Names[i], &result, XmlToUpper) !=
+          XmlFailure::None) {
+        return false;
+      }
+      if (result == 0) {
+        return true;
+      }
+    }
+    mismatch_ = true;
+    return false;
+  }
+
+  bool mismatch() const { return mismatch_; }
+  const XmlRun &declared() const { return declared_; }
+
+  // Reading goes on after the mismatch handler gave another decoder.
+  VOID Resume() { mismatch_ = false; }
+
+private:
+  XmlTokenizerState &copy_;
+  const XmlEncodingRow &row_;
+  XmlRun declared_ = {};
+  bool first_ = true;
+  bool encodingNamed_ = false;
+  bool mismatch_ = false;
+};
+
 } // namespace
 
 XmlFailure XmlTokenizerInit(XmlTokenizerState *State, const XmlInputDescriptor *Descriptor) {
@@ -995,40 +1053,25 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
   copy.Position = State->InputStart + row->SkipLength;
   copy.State = kXmlInitialState;
   copy.TrackPosition = FALSE;
-  XmlToken token;
-  if (XmlNextToken(&copy, &token, TRUE) != XmlFailure::None || token.Error ||
-      token.Kind != XmlKindDeclarationOpen) {
-    return XmlFailure::None;
-  }
-  bool encodingNamed = false;
+  DeclarationCheck check(copy, *row);
   for (;;) {
-    // A failure here is met again, and reported, by the main parse.
-    if (XmlNextToken(&copy, &token, TRUE) != XmlFailure::None || token.Error || token.Kind == 1 ||
-        token.Kind == XmlKindEndOfDocument || token.Kind == XmlKindDeclarationClose) {
-      return XmlFailure::None;
-    }
-    if (token.Kind == XmlKindEncodingName) {
-      encodingNamed = true;
-      continue;
-    }
-    if (token.Kind != XmlKindPseudoValue || !encodingNamed) {
-      continue;
-    }
-    encodingNamed = false;
-    XmlRun declared = {XmlClassOther, token.Start, token.ByteLength, token.EncodingId,
-                       token.CharCount};
-    bool accepted = false;
-    for (UINTN i = 0; i < row->NameCount && !accepted; i++) {
-      INT32 result = 1;
-      if (copy.KeywordCompare(&copy, &declared, row->Names[i], &result, XmlToUpper) !=
-          XmlFailure::None) {
+    bool plain = copy.Decoder == XmlDecodeUtf8 && copy.KeywordCompare == XmlCompareKeyword;
+    bool going = !plain || xml_ascii::Reader<DeclarationCheck>(copy, check).Run();
+    if (going) {
+      XmlToken token;
+      // A failure here is met again, and reported, by the main parse.
+      if (XmlNextToken(&copy, &token, TRUE) != XmlFailure::None) {
         return XmlFailure::None;
       }
-      accepted = result == 0;
+      going = check.Token(token);
     }
-    if (accepted) {
+    if (going) {
       continue;
     }
+    if (!check.mismatch()) {
+      return XmlFailure::None;
+    }
+    XmlRun declared = check.declared();
     XmlDecoder replacement =
         State->EncodingMismatch != nullptr ? State->EncodingMismatch(State, &declared) : nullptr;
     if (replacement == nullptr) {
@@ -1036,5 +1079,6 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
     }
     State->Decoder = replacement;
     copy.Decoder = replacement;
+    check.Resume();
   }
 }
