@@ -52,6 +52,13 @@ inline bool Is(UINT8 c, UINT8 flag) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first byte lowest");
 
+// The high bit of exactly the bytes of word equal to c.
+inline UINT64 SameBytes(UINT64 word, UINT8 c) {
+  UINT64 x = word ^ (0x0101010101010101ULL * c);
+  UINT64 nonzero = ((x & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | x;
+  return ~nonzero & 0x8080808080808080ULL;
+}
+
 // The high bit of each zero byte of the eight, and possibly of bytes above
 // the lowest zero byte.
 inline UINT64 ZeroBytes(UINT64 word) {
@@ -70,7 +77,8 @@ enum class Step {
 
 // Sink: bool Token<Kind>(const XmlToken &), false to stop. No token the
 // reader makes includes the input's last byte, so the sink need not watch
-// for the end of the input.
+// for the end of the input. bool OpenName(const CHAR8 *&, UINTN &) names
+// the element an end tag is likely to close (a hint; false for none).
 template <typename Sink> class Reader {
 public:
   Reader(XmlTokenizerState &state, Sink &sink)
@@ -80,7 +88,7 @@ public:
   // Reads tokens from the state's position until the sink stops them or a
   // token needs the general tokenizer; the state then stands after the last
   // token read. False when the sink stopped.
-  bool Run() {
+  __attribute__((flatten)) bool Run() {
     Step step = Step::Done;
     switch (state_.State) {
     case 2:
@@ -153,6 +161,9 @@ private:
   bool PlainAt(const UINT8 *q) const { return q < end_ && *q != 0 && *q < 0x80; }
 
   const UINT8 *SkipSpace(const UINT8 *q) const {
+    if (q >= end_ || !Is(*q, kSpace)) {
+      return q;
+    }
     while (q < end_ && Is(*q, kSpace)) {
       q++;
     }
@@ -443,7 +454,16 @@ private:
     if (p_ >= end_ || !Is(*p_, kNameStart)) {
       return Step::Slow;
     }
-    const UINT8 *q = SkipName(p_ + 1);
+    // Mostly the name is the open element's: then it needs no scan.
+    const UINT8 *q = nullptr;
+    const CHAR8 *open;
+    UINTN length;
+    if (sink_.OpenName(open, length) && length < static_cast<UINTN>(end_ - p_) &&
+        XmlBytesEqual(p_, open, length) && !Is(p_[length], kNameChar)) {
+      q = p_ + length;
+    } else {
+      q = SkipName(p_ + 1);
+    }
     if (!PlainAt(q) || *q == ':') {
       return Step::Slow;
     }

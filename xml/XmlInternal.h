@@ -66,17 +66,31 @@ inline UINTN XmlStringLength(const CHAR8 *text) {
 inline bool XmlBytesEqual(const VOID *a, const VOID *b, UINTN size) {
   const UINT8 *x = static_cast<const UINT8 *>(a);
   const UINT8 *y = static_cast<const UINT8 *>(b);
-  UINTN i = 0;
-  for (; i + 8 <= size; i += 8) {
+  // Names are short: compared in words that may overlap.
+  if (size >= 8) {
     UINT64 u;
     UINT64 v;
-    __builtin_memcpy(&u, x + i, 8);
-    __builtin_memcpy(&v, y + i, 8);
-    if (u != v) {
-      return false;
+    for (UINTN i = 0; i + 8 < size; i += 8) {
+      __builtin_memcpy(&u, x + i, 8);
+      __builtin_memcpy(&v, y + i, 8);
+      if (u != v) {
+        return false;
+      }
     }
+    __builtin_memcpy(&u, x + size - 8, 8);
+    __builtin_memcpy(&v, y + size - 8, 8);
+    return u == v;
   }
-  for (; i < size; i++) {
+  if (size >= 4) {
+    UINT32 u[2];
+    UINT32 v[2];
+    __builtin_memcpy(&u[0], x, 4);
+    __builtin_memcpy(&u[1], x + size - 4, 4);
+    __builtin_memcpy(&v[0], y, 4);
+    __builtin_memcpy(&v[1], y + size - 4, 4);
+    return u[0] == v[0] && u[1] == v[1];
+  }
+  for (UINTN i = 0; i < size; i++) {
     if (x[i] != y[i]) {
       return false;
     }

@@ -153,6 +153,21 @@ public:
                                 reinterpret_cast<const CHAR8 *>(token.Start), length);
   }
 
+  // The name of the element an end tag must close, if any.
+  bool OpenName(const CHAR8 *&name, UINTN &length) const {
+    if (pending_) {
+      name = pendingName_;
+      length = pendingNameLength_;
+      return true;
+    }
+    if (current_ != nullptr) {
+      name = current_->Name;
+      length = XmlNameLength(current_);
+      return true;
+    }
+    return false;
+  }
+
   [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token, bool plain) {
     // A pending element's name is still at hand in the input.
     const CHAR8 *open = pending_ ? pendingName_ : nullptr;
@@ -253,6 +268,8 @@ struct ParseRun {
   static bool OnToken(VOID *context, const XmlToken &token) {
     return static_cast<ParseRun *>(context)->General(token);
   }
+
+  bool OpenName(const CHAR8 *&name, UINTN &length) const { return builder.OpenName(name, length); }
 
   // A plain ASCII token whose kind is known where it is made; such tokens
   // end before the last byte of the input.

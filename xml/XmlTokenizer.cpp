@@ -875,6 +875,8 @@ public:
 
   template <INT32 Kind> bool Token(const XmlToken &token) { return Token(token); }
 
+  bool OpenName(const CHAR8 *&, UINTN &) const { return false; }
+
   bool Token(const XmlToken &token) {
     if (first_) {
       first_ = false;

@@ -15,29 +15,22 @@ UINTN InlineBlockSize(UINTN recordSize, UINTN nameLength, UINTN valueLength) {
          nameLength + 1;
 }
 
-// Frees the value unless it is the record's own; the name always is.
-VOID FreeStrings(VOID *record, UINTN recordSize, CHAR8 *&name, CHAR8 *&value) {
-  if (value != InlineStrings(record, recordSize)) {
-    XmlPoolFree(value);
-  }
-  name = nullptr;
-  value = nullptr;
-}
-
-// Releases a node's attributes and strings; its children are the caller's.
+// Releases a node's attributes, declaration and a value of its own block
+// (names and attribute strings are inline); its children are the caller's.
+// The record itself is left as it is, for the caller to clear or free.
 VOID FreeOwnData(XmlNode *node) {
   LIST_ENTRY *head = &node->AttributesListHead;
-  while (!XmlListEmpty(head)) {
-    XmlAttribute *attribute = reinterpret_cast<XmlAttribute *>(head->ForwardLink);
-    FreeStrings(attribute, sizeof(XmlAttribute), attribute->Name, attribute->Value);
-    attribute->ParentNode = nullptr;
-    XmlListRemove(&attribute->Link);
-    node->NumAttributes--;
-    XmlPoolFree(attribute);
+  for (LIST_ENTRY *link = head->ForwardLink; link != head;) {
+    LIST_ENTRY *next = link->ForwardLink;
+    XmlPoolFree(link);
+    link = next;
   }
-  XmlPoolFree(node->XmlDeclaration);
-  node->XmlDeclaration = nullptr;
-  FreeStrings(node, sizeof(XmlNode), node->Name, node->Value);
+  if (node->XmlDeclaration != nullptr) {
+    XmlPoolFree(node->XmlDeclaration);
+  }
+  if (node->Value != nullptr && node->Value != InlineStrings(node, sizeof(XmlNode))) {
+    XmlPoolFree(node->Value);
+  }
 }
 
 // How a value reaches its record: unescaped (the tree operations) or as
@@ -111,7 +104,7 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
 }
 
 VOID XmlReplaceValue(XmlNode *node, CHAR8 *value) {
-  if (node->Value != InlineStrings(node, sizeof(XmlNode))) {
+  if (node->Value != nullptr && node->Value != InlineStrings(node, sizeof(XmlNode))) {
     XmlPoolFree(node->Value);
   }
   node->Value = value;
@@ -193,24 +186,26 @@ EFI_STATUS XmlFreeNodeContents(XmlNode *Node) {
   LIST_ENTRY *head = &Node->ChildrenListHead;
   while (!XmlListEmpty(head)) {
     XmlNode *child = XmlNodeFromLink(head->ForwardLink);
-    XmlListRemove(&child->Link);
-    Node->NumChildren--;
+    LIST_ENTRY *after = child->Link.ForwardLink;
     LIST_ENTRY *grandchildren = &child->ChildrenListHead;
     if (!XmlListEmpty(grandchildren)) {
-      LIST_ENTRY *first = grandchildren->ForwardLink;
       LIST_ENTRY *last = grandchildren->BackLink;
-      last->ForwardLink = head->ForwardLink;
-      head->ForwardLink->BackLink = last;
-      first->BackLink = head;
-      head->ForwardLink = first;
-      Node->NumChildren += child->NumChildren;
-      XmlListInit(grandchildren);
-      child->NumChildren = 0;
+      last->ForwardLink = after;
+      after->BackLink = last;
+      after = grandchildren->ForwardLink;
     }
+    head->ForwardLink = after;
+    after->BackLink = head;
     FreeOwnData(child);
     XmlPoolFree(child);
   }
+  Node->NumChildren = 0;
   FreeOwnData(Node);
+  XmlListInit(&Node->AttributesListHead);
+  Node->NumAttributes = 0;
+  Node->XmlDeclaration = nullptr;
+  Node->Name = nullptr;
+  Node->Value = nullptr;
   Node->ParentNode = nullptr;
   return EFI_SUCCESS;
 }
