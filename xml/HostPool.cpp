@@ -29,8 +29,7 @@ struct FreeBlock {
 
 struct PoolCounters {
   XmlHostPoolStats stats;
-  UINTN attempts;
-  UINTN failAt; // attempt number that fails; 0 none
+  UINTN failCountdown; // the attempt that brings it to 0 fails; 0 none
 };
 
 PoolCounters gCounters;
@@ -84,9 +83,7 @@ VOID ReleaseFreeLists() {
 } // namespace
 
 VOID *XmlPoolAllocate(UINTN Size) {
-  gCounters.attempts++;
-  if (gCounters.failAt != 0 && gCounters.attempts == gCounters.failAt) {
-    gCounters.failAt = 0;
+  if (gCounters.failCountdown != 0 && --gCounters.failCountdown == 0) {
     gCounters.stats.FailedAllocations++;
     return nullptr;
   }
@@ -133,7 +130,7 @@ UINTN XmlHostPoolOutstanding() {
 }
 
 VOID XmlHostPoolFailAt(UINTN Nth) {
-  gCounters.failAt = Nth == 0 ? 0 : gCounters.attempts + Nth;
+  gCounters.failCountdown = Nth;
 }
 
 VOID XmlHostPoolResetPeak() {

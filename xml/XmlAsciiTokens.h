@@ -17,6 +17,7 @@ enum : UINT8 {
   kNameChar = 2,
   kSpace = 4,
   kPlainText = 8, // may be inside text: not "<", NUL or above 7F
+  kPlain = 16,    // needs no decoding: not NUL or above 7F
 };
 
 struct ByteTable {
@@ -39,6 +40,7 @@ constexpr ByteTable MakeByteTable() {
     if (c != '<') {
       flags |= kPlainText;
     }
+    flags |= kPlain;
     table.flags[c] = flags;
   }
   return table;
@@ -158,7 +160,7 @@ private:
 
   // The general scanners decode the character after a run; here it must be
   // a plain ASCII byte, which needs no decoding.
-  bool PlainAt(const UINT8 *q) const { return q < end_ && *q != 0 && *q < 0x80; }
+  bool PlainAt(const UINT8 *q) const { return q < end_ && Is(*q, kPlain); }
 
   const UINT8 *SkipSpace(const UINT8 *q) const {
     if (q >= end_ || !Is(*q, kSpace)) {

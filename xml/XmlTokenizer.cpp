@@ -873,7 +873,17 @@ class DeclarationCheck {
 public:
   DeclarationCheck(XmlTokenizerState &copy, const XmlEncodingRow &row) : copy_(copy), row_(row) {}
 
-  template <INT32 Kind> bool Token(const XmlToken &token) { return Token(token); }
+  template <INT32 Kind> bool Token(const XmlToken &token) {
+    if constexpr (Kind == XmlKindDeclarationOpen || Kind == XmlKindDeclarationClose ||
+                  Kind == XmlKindEncodingName || Kind == XmlKindPseudoValue) {
+      return Token(token);
+    } else {
+      // Inside the declaration nothing else matters; anything else first
+      // means there is none.
+      (VOID) token;
+      return !first_;
+    }
+  }
 
   bool OpenName(const CHAR8 *&, UINTN &) const { return false; }
 

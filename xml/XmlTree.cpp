@@ -78,10 +78,10 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
   if (node == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  XmlZeroBytes(node, sizeof(XmlNode));
   *XmlLengthsOf(node, sizeof(XmlNode)) = {static_cast<UINT32>(stored),
                                           static_cast<UINT32>(nameLength)};
   CHAR8 *strings = InlineStrings(node, sizeof(XmlNode));
+  node->Value = nullptr;
   if (stored != 0) {
     node->Value = strings;
     StoreValue(node->Value, value, valueLength, stored, form);
@@ -90,9 +90,14 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
   node->Name = strings;
   XmlCopyBytes(node->Name, name, nameLength);
   node->Name[nameLength] = '\0';
-  node->ParentNode = parent;
+  node->Link.ForwardLink = nullptr;
+  node->Link.BackLink = nullptr;
   XmlListInit(&node->ChildrenListHead);
   XmlListInit(&node->AttributesListHead);
+  node->ParentNode = parent;
+  node->NumChildren = 0;
+  node->NumAttributes = 0;
+  node->XmlDeclaration = nullptr;
   if (parent != nullptr) {
     XmlListInsertTail(&parent->ChildrenListHead, &node->Link);
     parent->NumChildren++;
