@@ -54,13 +54,6 @@ inline bool Is(UINT8 c, UINT8 flag) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first byte lowest");
 
-// The high bit of exactly the bytes of word equal to c.
-inline UINT64 SameBytes(UINT64 word, UINT8 c) {
-  UINT64 x = word ^ (0x0101010101010101ULL * c);
-  UINT64 nonzero = ((x & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | x;
-  return ~nonzero & 0x8080808080808080ULL;
-}
-
 // The high bit of each zero byte of the eight, and possibly of bytes above
 // the lowest zero byte.
 inline UINT64 ZeroBytes(UINT64 word) {
