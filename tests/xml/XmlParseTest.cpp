@@ -257,6 +257,39 @@ TEST_F(XmlParser, EveryTruncationOfAPacket) {
   }
 }
 
+// Plain ASCII markup is read on a fast path that hands everything else to
+// the general tokenizer one token at a time. Inputs that cross between the
+// two at every kind of place must read exactly as the general tokenizer
+// alone reads them (ParseAndWrite compares the two), and give these trees.
+TEST_F(XmlParser, FastPathHandsOverAtEveryBoundary) {
+  RunRows({
+      {"name with a prefix", "<p:a><b/></p:a>", "<a><b /></a>"},
+      {"attribute with a prefix", "<a p:k=\"v\" j=\"w\"/>", "<a k=\"v\" j=\"w\" />"},
+      {"namespace declarations", "<a xmlns=\"u\" xmlns:p=\"w\" k='v'/>", "<a k=\"v\" />"},
+      {"an attribute named xml", "<a xml=\"1\"/>", "<a xml=\"1\" />"},
+      {"blanks around the equals sign", "<a k \t= \r\n'v' ></a >", "<a k=\"v\" />"},
+      {"other quote inside a value", "<a k=\"it's\" j='say \"x\"'/>",
+       "<a k=\"it&apos;s\" j=\"say &quot;x&quot;\" />"},
+      {"non-ASCII text and value", "<a k=\"\xC3\xA9\">caf\xC3\xA9</a>",
+       "<a k=\"\xC3\xA9\">caf\xC3\xA9</a>"},
+      {"invalid UTF-8 in text", "<a>x\xFFy</a>", "<status 0x8000000000000002>"},
+      {"NUL in text", std::string("<a>x\0y</a>", 10), "<status 0x8000000000000002>"},
+      {"end tag ends the input", "<a><b>t</b></a>", "<a><b>t</b></a>"},
+      {"start tag cut at the last byte", "<a><b", "<a />"},
+      {"comment and instruction between tags", "<a><!--c--><?p x?><b/></a>", "<a><b /></a>"},
+      {"instruction named like the declaration", "<?xml-model x?><a/>", "<a />"},
+      {"declaration with single quotes and standalone",
+       "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?><a/>",
+       "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?><a />"},
+      {"declaration naming another encoding", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>",
+       "<status 0x8000000000000003>"},
+      {"end tag of another element", "<a><b></a></b>", "<status 0x8000000000000002>"},
+      {"a prefix of the open element's name", "<ab>t</a>", "<status 0x8000000000000002>"},
+      {"the open element's name and more", "<a>t</ab>", "<status 0x8000000000000002>"},
+      {"less-than before a digit", "<a><1/></a>", "<a />"},
+  });
+}
+
 // Each allocation of a parse failing in turn: OUT_OF_RESOURCES, no tree,
 // nothing left allocated.
 TEST_F(XmlParser, ExhaustedPoolReleasesEverything) {
