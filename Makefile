@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
-BUILD_PACKAGES = cmake ninja-build clang lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev
+BUILD_PACKAGES = cmake ninja-build clang clang-format lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) qemu-system-x86 ovmf
 BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev libexpat1-dev libxml2-dev libpugixml-dev libtinyxml2-dev
 

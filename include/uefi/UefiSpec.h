@@ -46,7 +46,12 @@ typedef enum {
 } EFI_MEMORY_TYPE;
 EFI_STATIC_ASSERT(sizeof(EFI_MEMORY_TYPE) == 4, "enums are 32-bit");
 
-typedef enum { AllocateAnyPages, AllocateMaxAddress, AllocateAddress, MaxAllocateType } EFI_ALLOCATE_TYPE;
+typedef enum {
+  AllocateAnyPages,
+  AllocateMaxAddress,
+  AllocateAddress,
+  MaxAllocateType
+} EFI_ALLOCATE_TYPE;
 
 typedef struct {
   UINT32 Type;
@@ -72,7 +77,12 @@ typedef struct {
   UINT32 OpenCount;
 } EFI_OPEN_PROTOCOL_INFORMATION_ENTRY;
 
-typedef enum { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpecific } EFI_RESET_TYPE;
+typedef enum {
+  EfiResetCold,
+  EfiResetWarm,
+  EfiResetShutdown,
+  EfiResetPlatformSpecific
+} EFI_RESET_TYPE;
 
 /* Variable attributes (section 8.2). */
 #define EFI_VARIABLE_NON_VOLATILE 0x00000001u
@@ -86,34 +96,44 @@ typedef enum { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpe
 /* Boot services. */
 typedef EFI_TPL(EFIAPI *EFI_RAISE_TPL)(IN EFI_TPL NewTpl);
 typedef VOID(EFIAPI *EFI_RESTORE_TPL)(IN EFI_TPL OldTpl);
-typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(IN EFI_ALLOCATE_TYPE Type, IN EFI_MEMORY_TYPE MemoryType,
-                                               IN UINTN Pages, IN OUT EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(IN EFI_ALLOCATE_TYPE Type,
+                                               IN EFI_MEMORY_TYPE MemoryType, IN UINTN Pages,
+                                               IN OUT EFI_PHYSICAL_ADDRESS *Memory);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_PAGES)(IN EFI_PHYSICAL_ADDRESS Memory, IN UINTN Pages);
-typedef EFI_STATUS(EFIAPI *EFI_GET_MEMORY_MAP)(IN OUT UINTN *MemoryMapSize, OUT EFI_MEMORY_DESCRIPTOR *MemoryMap,
+typedef EFI_STATUS(EFIAPI *EFI_GET_MEMORY_MAP)(IN OUT UINTN *MemoryMapSize,
+                                               OUT EFI_MEMORY_DESCRIPTOR *MemoryMap,
                                                OUT UINTN *MapKey, OUT UINTN *DescriptorSize,
                                                OUT UINT32 *DescriptorVersion);
-typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(IN EFI_MEMORY_TYPE PoolType, IN UINTN Size, OUT VOID **Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(IN EFI_MEMORY_TYPE PoolType, IN UINTN Size,
+                                              OUT VOID **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(IN VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_CREATE_EVENT)(IN UINT32 Type, IN EFI_TPL NotifyTpl,
                                              IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
                                              IN VOID *NotifyContext OPTIONAL, OUT EFI_EVENT *Event);
-typedef EFI_STATUS(EFIAPI *EFI_SET_TIMER)(IN EFI_EVENT Event, IN EFI_TIMER_DELAY Type, IN UINT64 TriggerTime);
-typedef EFI_STATUS(EFIAPI *EFI_WAIT_FOR_EVENT)(IN UINTN NumberOfEvents, IN EFI_EVENT *Event, OUT UINTN *Index);
+typedef EFI_STATUS(EFIAPI *EFI_SET_TIMER)(IN EFI_EVENT Event, IN EFI_TIMER_DELAY Type,
+                                          IN UINT64 TriggerTime);
+typedef EFI_STATUS(EFIAPI *EFI_WAIT_FOR_EVENT)(IN UINTN NumberOfEvents, IN EFI_EVENT *Event,
+                                               OUT UINTN *Index);
 typedef EFI_STATUS(EFIAPI *EFI_SIGNAL_EVENT)(IN EFI_EVENT Event);
 typedef EFI_STATUS(EFIAPI *EFI_CLOSE_EVENT)(IN EFI_EVENT Event);
 typedef EFI_STATUS(EFIAPI *EFI_CHECK_EVENT)(IN EFI_EVENT Event);
-typedef EFI_STATUS(EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(IN OUT EFI_HANDLE *Handle, IN EFI_GUID *Protocol,
+typedef EFI_STATUS(EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(IN OUT EFI_HANDLE *Handle,
+                                                           IN EFI_GUID *Protocol,
                                                            IN EFI_INTERFACE_TYPE InterfaceType,
                                                            IN VOID *Interface);
-typedef EFI_STATUS(EFIAPI *EFI_REINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
-                                                             IN VOID *OldInterface, IN VOID *NewInterface);
-typedef EFI_STATUS(EFIAPI *EFI_UNINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
+typedef EFI_STATUS(EFIAPI *EFI_REINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle,
+                                                             IN EFI_GUID *Protocol,
+                                                             IN VOID *OldInterface,
+                                                             IN VOID *NewInterface);
+typedef EFI_STATUS(EFIAPI *EFI_UNINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle,
+                                                             IN EFI_GUID *Protocol,
                                                              IN VOID *Interface);
 typedef EFI_STATUS(EFIAPI *EFI_HANDLE_PROTOCOL)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
                                                 OUT VOID **Interface);
 typedef EFI_STATUS(EFIAPI *EFI_REGISTER_PROTOCOL_NOTIFY)(IN EFI_GUID *Protocol, IN EFI_EVENT Event,
                                                          OUT VOID **Registration);
-typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE)(IN EFI_LOCATE_SEARCH_TYPE SearchType, IN EFI_GUID *Protocol OPTIONAL,
+typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE)(IN EFI_LOCATE_SEARCH_TYPE SearchType,
+                                              IN EFI_GUID *Protocol OPTIONAL,
                                               IN VOID *SearchKey OPTIONAL, IN OUT UINTN *BufferSize,
                                               OUT EFI_HANDLE *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_DEVICE_PATH)(IN EFI_GUID *Protocol,
@@ -126,46 +146,54 @@ typedef EFI_STATUS(EFIAPI *EFI_IMAGE_LOAD)(IN BOOLEAN BootPolicy, IN EFI_HANDLE 
                                            OUT EFI_HANDLE *ImageHandle);
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_START)(IN EFI_HANDLE ImageHandle, OUT UINTN *ExitDataSize,
                                             OUT CHAR16 **ExitData OPTIONAL);
-typedef EFI_STATUS(EFIAPI *EFI_EXIT)(IN EFI_HANDLE ImageHandle, IN EFI_STATUS ExitStatus, IN UINTN ExitDataSize,
-                                     IN CHAR16 *ExitData OPTIONAL);
+typedef EFI_STATUS(EFIAPI *EFI_EXIT)(IN EFI_HANDLE ImageHandle, IN EFI_STATUS ExitStatus,
+                                     IN UINTN ExitDataSize, IN CHAR16 *ExitData OPTIONAL);
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_UNLOAD)(IN EFI_HANDLE ImageHandle);
 typedef EFI_STATUS(EFIAPI *EFI_EXIT_BOOT_SERVICES)(IN EFI_HANDLE ImageHandle, IN UINTN MapKey);
 typedef EFI_STATUS(EFIAPI *EFI_GET_NEXT_MONOTONIC_COUNT)(OUT UINT64 *Count);
 typedef EFI_STATUS(EFIAPI *EFI_STALL)(IN UINTN Microseconds);
-typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(IN UINTN Timeout, IN UINT64 WatchdogCode, IN UINTN DataSize,
+typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(IN UINTN Timeout, IN UINT64 WatchdogCode,
+                                                   IN UINTN DataSize,
                                                    IN CHAR16 *WatchdogData OPTIONAL);
-typedef EFI_STATUS(EFIAPI *EFI_CONNECT_CONTROLLER)(IN EFI_HANDLE ControllerHandle,
-                                                   IN EFI_HANDLE *DriverImageHandle OPTIONAL,
-                                                   IN EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath OPTIONAL,
-                                                   IN BOOLEAN Recursive);
+typedef EFI_STATUS(EFIAPI *EFI_CONNECT_CONTROLLER)(
+    IN EFI_HANDLE ControllerHandle, IN EFI_HANDLE *DriverImageHandle OPTIONAL,
+    IN EFI_DEVICE_PATH_PROTOCOL *RemainingDevicePath OPTIONAL, IN BOOLEAN Recursive);
 typedef EFI_STATUS(EFIAPI *EFI_DISCONNECT_CONTROLLER)(IN EFI_HANDLE ControllerHandle,
                                                       IN EFI_HANDLE DriverImageHandle OPTIONAL,
                                                       IN EFI_HANDLE ChildHandle OPTIONAL);
 typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
-                                              OUT VOID **Interface OPTIONAL, IN EFI_HANDLE AgentHandle,
+                                              OUT VOID **Interface OPTIONAL,
+                                              IN EFI_HANDLE AgentHandle,
                                               IN EFI_HANDLE ControllerHandle, IN UINT32 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_CLOSE_PROTOCOL)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
-                                               IN EFI_HANDLE AgentHandle, IN EFI_HANDLE ControllerHandle);
-typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL_INFORMATION)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
-                                                          OUT EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
-                                                          OUT UINTN *EntryCount);
-typedef EFI_STATUS(EFIAPI *EFI_PROTOCOLS_PER_HANDLE)(IN EFI_HANDLE Handle, OUT EFI_GUID ***ProtocolBuffer,
+                                               IN EFI_HANDLE AgentHandle,
+                                               IN EFI_HANDLE ControllerHandle);
+typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL_INFORMATION)(
+    IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
+    OUT EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer, OUT UINTN *EntryCount);
+typedef EFI_STATUS(EFIAPI *EFI_PROTOCOLS_PER_HANDLE)(IN EFI_HANDLE Handle,
+                                                     OUT EFI_GUID ***ProtocolBuffer,
                                                      OUT UINTN *ProtocolBufferCount);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(IN EFI_LOCATE_SEARCH_TYPE SearchType,
-                                                     IN EFI_GUID *Protocol OPTIONAL, IN VOID *SearchKey OPTIONAL,
+                                                     IN EFI_GUID *Protocol OPTIONAL,
+                                                     IN VOID *SearchKey OPTIONAL,
                                                      OUT UINTN *NoHandles, OUT EFI_HANDLE **Buffer);
-typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(IN EFI_GUID *Protocol, IN VOID *Registration OPTIONAL,
+typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(IN EFI_GUID *Protocol,
+                                                IN VOID *Registration OPTIONAL,
                                                 OUT VOID **Interface);
 /* Variadic: pairs of (EFI_GUID *, VOID *) ended by a NULL GUID pointer. */
-typedef EFI_STATUS(EFIAPI *EFI_INSTALL_MULTIPLE_PROTOCOL_INTERFACES)(IN OUT EFI_HANDLE *Handle, ...);
+typedef EFI_STATUS(EFIAPI *EFI_INSTALL_MULTIPLE_PROTOCOL_INTERFACES)(IN OUT EFI_HANDLE *Handle,
+                                                                     ...);
 typedef EFI_STATUS(EFIAPI *EFI_UNINSTALL_MULTIPLE_PROTOCOL_INTERFACES)(IN EFI_HANDLE Handle, ...);
-typedef EFI_STATUS(EFIAPI *EFI_CALCULATE_CRC32)(IN VOID *Data, IN UINTN DataSize, OUT UINT32 *Crc32);
+typedef EFI_STATUS(EFIAPI *EFI_CALCULATE_CRC32)(IN VOID *Data, IN UINTN DataSize,
+                                                OUT UINT32 *Crc32);
 typedef VOID(EFIAPI *EFI_COPY_MEM)(IN VOID *Destination, IN VOID *Source, IN UINTN Length);
 typedef VOID(EFIAPI *EFI_SET_MEM)(IN VOID *Buffer, IN UINTN Size, IN UINT8 Value);
 typedef EFI_STATUS(EFIAPI *EFI_CREATE_EVENT_EX)(IN UINT32 Type, IN EFI_TPL NotifyTpl,
                                                 IN EFI_EVENT_NOTIFY NotifyFunction OPTIONAL,
                                                 IN CONST VOID *NotifyContext OPTIONAL,
-                                                IN CONST EFI_GUID *EventGroup OPTIONAL, OUT EFI_EVENT *Event);
+                                                IN CONST EFI_GUID *EventGroup OPTIONAL,
+                                                OUT EFI_EVENT *Event);
 
 #define EFI_BOOT_SERVICES_SIGNATURE 0x56524553544f4f42ULL
 
@@ -218,35 +246,43 @@ typedef struct {
 } EFI_BOOT_SERVICES;
 EFI_STATIC_ASSERT(sizeof(EFI_BOOT_SERVICES) == 376, "EFI_BOOT_SERVICES layout");
 EFI_STATIC_ASSERT(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64, "EFI_BOOT_SERVICES layout");
-EFI_STATIC_ASSERT(offsetof(EFI_BOOT_SERVICES, RegisterProtocolNotify) == 168, "EFI_BOOT_SERVICES layout");
+EFI_STATIC_ASSERT(offsetof(EFI_BOOT_SERVICES, RegisterProtocolNotify) == 168,
+                  "EFI_BOOT_SERVICES layout");
 EFI_STATIC_ASSERT(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320, "EFI_BOOT_SERVICES layout");
 EFI_STATIC_ASSERT(offsetof(EFI_BOOT_SERVICES, CreateEventEx) == 368, "EFI_BOOT_SERVICES layout");
 
 /* Runtime services. */
-typedef EFI_STATUS(EFIAPI *EFI_GET_TIME)(OUT EFI_TIME *Time, OUT EFI_TIME_CAPABILITIES *Capabilities OPTIONAL);
+typedef EFI_STATUS(EFIAPI *EFI_GET_TIME)(OUT EFI_TIME *Time,
+                                         OUT EFI_TIME_CAPABILITIES *Capabilities OPTIONAL);
 typedef EFI_STATUS(EFIAPI *EFI_SET_TIME)(IN EFI_TIME *Time);
-typedef EFI_STATUS(EFIAPI *EFI_GET_WAKEUP_TIME)(OUT BOOLEAN *Enabled, OUT BOOLEAN *Pending, OUT EFI_TIME *Time);
+typedef EFI_STATUS(EFIAPI *EFI_GET_WAKEUP_TIME)(OUT BOOLEAN *Enabled, OUT BOOLEAN *Pending,
+                                                OUT EFI_TIME *Time);
 typedef EFI_STATUS(EFIAPI *EFI_SET_WAKEUP_TIME)(IN BOOLEAN Enable, IN EFI_TIME *Time OPTIONAL);
-typedef EFI_STATUS(EFIAPI *EFI_SET_VIRTUAL_ADDRESS_MAP)(IN UINTN MemoryMapSize, IN UINTN DescriptorSize,
+typedef EFI_STATUS(EFIAPI *EFI_SET_VIRTUAL_ADDRESS_MAP)(IN UINTN MemoryMapSize,
+                                                        IN UINTN DescriptorSize,
                                                         IN UINT32 DescriptorVersion,
                                                         IN EFI_MEMORY_DESCRIPTOR *VirtualMap);
 typedef EFI_STATUS(EFIAPI *EFI_CONVERT_POINTER)(IN UINTN DebugDisposition, IN OUT VOID **Address);
 typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid,
-                                             OUT UINT32 *Attributes OPTIONAL, IN OUT UINTN *DataSize,
-                                             OUT VOID *Data OPTIONAL);
-typedef EFI_STATUS(EFIAPI *EFI_GET_NEXT_VARIABLE_NAME)(IN OUT UINTN *VariableNameSize, IN OUT CHAR16 *VariableName,
+                                             OUT UINT32 *Attributes OPTIONAL,
+                                             IN OUT UINTN *DataSize, OUT VOID *Data OPTIONAL);
+typedef EFI_STATUS(EFIAPI *EFI_GET_NEXT_VARIABLE_NAME)(IN OUT UINTN *VariableNameSize,
+                                                       IN OUT CHAR16 *VariableName,
                                                        IN OUT EFI_GUID *VendorGuid);
-typedef EFI_STATUS(EFIAPI *EFI_SET_VARIABLE)(IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid, IN UINT32 Attributes,
-                                             IN UINTN DataSize, IN VOID *Data);
+typedef EFI_STATUS(EFIAPI *EFI_SET_VARIABLE)(IN CHAR16 *VariableName, IN EFI_GUID *VendorGuid,
+                                             IN UINT32 Attributes, IN UINTN DataSize,
+                                             IN VOID *Data);
 typedef EFI_STATUS(EFIAPI *EFI_GET_NEXT_HIGH_MONO_COUNT)(OUT UINT32 *HighCount);
-typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(IN EFI_RESET_TYPE ResetType, IN EFI_STATUS ResetStatus, IN UINTN DataSize,
-                                       IN VOID *ResetData OPTIONAL);
+typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(IN EFI_RESET_TYPE ResetType, IN EFI_STATUS ResetStatus,
+                                       IN UINTN DataSize, IN VOID *ResetData OPTIONAL);
 typedef EFI_STATUS(EFIAPI *EFI_UPDATE_CAPSULE)(IN VOID **CapsuleHeaderArray, IN UINTN CapsuleCount,
                                                IN EFI_PHYSICAL_ADDRESS ScatterGatherList OPTIONAL);
-typedef EFI_STATUS(EFIAPI *EFI_QUERY_CAPSULE_CAPABILITIES)(IN VOID **CapsuleHeaderArray, IN UINTN CapsuleCount,
+typedef EFI_STATUS(EFIAPI *EFI_QUERY_CAPSULE_CAPABILITIES)(IN VOID **CapsuleHeaderArray,
+                                                           IN UINTN CapsuleCount,
                                                            OUT UINT64 *MaximumCapsuleSize,
                                                            OUT EFI_RESET_TYPE *ResetType);
-typedef EFI_STATUS(EFIAPI *EFI_QUERY_VARIABLE_INFO)(IN UINT32 Attributes, OUT UINT64 *MaximumVariableStorageSize,
+typedef EFI_STATUS(EFIAPI *EFI_QUERY_VARIABLE_INFO)(IN UINT32 Attributes,
+                                                    OUT UINT64 *MaximumVariableStorageSize,
                                                     OUT UINT64 *RemainingVariableStorageSize,
                                                     OUT UINT64 *MaximumVariableSize);
 
@@ -275,8 +311,10 @@ EFI_STATIC_ASSERT(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88, "EFI_RUNTIM
 
 /* Console output, enough for a test application (section 12.4). */
 typedef struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_ EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL;
-typedef EFI_STATUS(EFIAPI *EFI_TEXT_RESET)(IN EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, IN BOOLEAN ExtendedVerification);
-typedef EFI_STATUS(EFIAPI *EFI_TEXT_STRING)(IN EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, IN CHAR16 *String);
+typedef EFI_STATUS(EFIAPI *EFI_TEXT_RESET)(IN EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This,
+                                           IN BOOLEAN ExtendedVerification);
+typedef EFI_STATUS(EFIAPI *EFI_TEXT_STRING)(IN EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This,
+                                            IN CHAR16 *String);
 struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL_ {
   EFI_TEXT_RESET Reset;
   EFI_TEXT_STRING OutputString;
@@ -317,7 +355,8 @@ EFI_STATIC_ASSERT(sizeof(EFI_SYSTEM_TABLE) == 120, "EFI_SYSTEM_TABLE layout");
 EFI_STATIC_ASSERT(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "EFI_SYSTEM_TABLE layout");
 EFI_STATIC_ASSERT(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == 112, "EFI_SYSTEM_TABLE layout");
 
-typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(IN EFI_HANDLE ImageHandle, IN EFI_SYSTEM_TABLE *SystemTable);
+typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(IN EFI_HANDLE ImageHandle,
+                                                  IN EFI_SYSTEM_TABLE *SystemTable);
 
 EFI_EXTERN_C_END
 

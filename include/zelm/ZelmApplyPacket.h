@@ -49,7 +49,8 @@ EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, SessionId) == 0x44, "ZELM_APPLY_PA
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, NoAppend) == 0x68, "ZELM_APPLY_PACKET layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, Status) == 0x70, "ZELM_APPLY_PACKET layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, ResetRequired) == 0x78, "ZELM_APPLY_PACKET layout");
-EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, PermissionsChanged) == 0x79, "ZELM_APPLY_PACKET layout");
+EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, PermissionsChanged) == 0x79,
+                  "ZELM_APPLY_PACKET layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, PayloadSize) == 0x80, "ZELM_APPLY_PACKET layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, Payload) == 0x88, "ZELM_APPLY_PACKET layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_APPLY_PACKET, AuthToken) == 0x90, "ZELM_APPLY_PACKET layout");
@@ -65,13 +66,14 @@ typedef struct ZELM_APPLY_PACKET_PROTOCOL_ ZELM_APPLY_PACKET_PROTOCOL;
 /* Checks, authenticates and applies one packet; outcome in Packet->State,
    Packet->Status and Packet->ResetRequired. */
 typedef EFI_STATUS(EFIAPI *ZELM_APPLY_PACKET_APPLY)(IN ZELM_APPLY_PACKET_PROTOCOL *This,
-                                                     IN OUT ZELM_APPLY_PACKET *Packet);
+                                                    IN OUT ZELM_APPLY_PACKET *Packet);
 /* Writes the packet's result variable. */
 typedef EFI_STATUS(EFIAPI *ZELM_APPLY_PACKET_REPORT_RESULT)(IN ZELM_APPLY_PACKET_PROTOCOL *This,
-                                                             IN OUT ZELM_APPLY_PACKET *Packet);
+                                                            IN OUT ZELM_APPLY_PACKET *Packet);
 /* Commits or discards the packet's provisional changes. */
 typedef EFI_STATUS(EFIAPI *ZELM_APPLY_PACKET_COMPLETE)(IN ZELM_APPLY_PACKET_PROTOCOL *This,
-                                                        IN OUT ZELM_APPLY_PACKET *Packet, IN UINT8 Operation);
+                                                       IN OUT ZELM_APPLY_PACKET *Packet,
+                                                       IN UINT8 Operation);
 
 struct ZELM_APPLY_PACKET_PROTOCOL_ {
   UINT32 Signature;

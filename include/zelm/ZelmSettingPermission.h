@@ -11,14 +11,15 @@ typedef struct ZELM_SETTING_PERMISSION_PROTOCOL_ ZELM_SETTING_PERMISSION_PROTOCO
 
 /* The permission mask that applies to Id. EFI_NOT_READY before the
    permission store exists. */
-typedef EFI_STATUS(EFIAPI *ZELM_GET_PERMISSION)(IN ZELM_SETTING_PERMISSION_PROTOCOL *This, IN CONST CHAR8 *Id,
-                                                 OUT UINT8 *PMask);
+typedef EFI_STATUS(EFIAPI *ZELM_GET_PERMISSION)(IN ZELM_SETTING_PERMISSION_PROTOCOL *This,
+                                                IN CONST CHAR8 *Id, OUT UINT8 *PMask);
 /* Replaces all permissions by the defaults, given recovery rights. */
 typedef EFI_STATUS(EFIAPI *ZELM_RESET_PERMISSIONS)(IN ZELM_SETTING_PERMISSION_PROTOCOL *This,
-                                                    IN ZELM_AUTH_TOKEN *Token);
+                                                   IN ZELM_AUTH_TOKEN *Token);
 /* Reports that an identity's key changed. */
 typedef EFI_STATUS(EFIAPI *ZELM_IDENTITY_CHANGE)(IN ZELM_SETTING_PERMISSION_PROTOCOL *This,
-                                                  IN ZELM_AUTH_TOKEN *Token, IN UINT32 Identity, IN UINT8 Flag);
+                                                 IN ZELM_AUTH_TOKEN *Token, IN UINT32 Identity,
+                                                 IN UINT8 Flag);
 
 struct ZELM_SETTING_PERMISSION_PROTOCOL_ {
   ZELM_GET_PERMISSION GetPermission;

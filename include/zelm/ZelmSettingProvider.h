@@ -34,15 +34,18 @@ typedef struct ZELM_SETTING_PROVIDER_ ZELM_SETTING_PROVIDER;
 /* Stores a new value; ORs ZELM_SETTING_FLAG_REBOOT_REQUIRED and
    ZELM_SETTING_FLAG_UNCHANGED into *Flags as they apply. */
 typedef EFI_STATUS(EFIAPI *ZELM_SETTING_PROVIDER_SET_VALUE)(IN CONST ZELM_SETTING_PROVIDER *This,
-                                                             IN UINTN ValueSize, IN CONST VOID *Value,
-                                                             IN OUT UINT64 *Flags);
+                                                            IN UINTN ValueSize,
+                                                            IN CONST VOID *Value,
+                                                            IN OUT UINT64 *Flags);
 /* Reads the current value. EFI_BUFFER_TOO_SMALL sets *ValueSize to the size
    needed. */
 typedef EFI_STATUS(EFIAPI *ZELM_SETTING_PROVIDER_GET_VALUE)(IN CONST ZELM_SETTING_PROVIDER *This,
-                                                             IN OUT UINTN *ValueSize, OUT VOID *Value);
+                                                            IN OUT UINTN *ValueSize,
+                                                            OUT VOID *Value);
 /* Reads the default value, with the same size rules. */
 typedef EFI_STATUS(EFIAPI *ZELM_SETTING_PROVIDER_GET_DEFAULT)(IN CONST ZELM_SETTING_PROVIDER *This,
-                                                               IN OUT UINTN *ValueSize, OUT VOID *Value);
+                                                              IN OUT UINTN *ValueSize,
+                                                              OUT VOID *Value);
 /* Returns the setting to its default. */
 typedef EFI_STATUS(EFIAPI *ZELM_SETTING_PROVIDER_SET_DEFAULT)(IN CONST ZELM_SETTING_PROVIDER *This);
 
@@ -60,10 +63,14 @@ struct ZELM_SETTING_PROVIDER_ {
 EFI_STATIC_ASSERT(sizeof(ZELM_SETTING_PROVIDER) == 52, "ZELM_SETTING_PROVIDER layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, Type) == 8, "ZELM_SETTING_PROVIDER layout");
 EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, Flags) == 12, "ZELM_SETTING_PROVIDER layout");
-EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, SetSettingValue) == 20, "ZELM_SETTING_PROVIDER layout");
-EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, GetSettingValue) == 28, "ZELM_SETTING_PROVIDER layout");
-EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, GetDefaultValue) == 36, "ZELM_SETTING_PROVIDER layout");
-EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, SetDefaultValue) == 44, "ZELM_SETTING_PROVIDER layout");
+EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, SetSettingValue) == 20,
+                  "ZELM_SETTING_PROVIDER layout");
+EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, GetSettingValue) == 28,
+                  "ZELM_SETTING_PROVIDER layout");
+EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, GetDefaultValue) == 36,
+                  "ZELM_SETTING_PROVIDER layout");
+EFI_STATIC_ASSERT(offsetof(ZELM_SETTING_PROVIDER, SetDefaultValue) == 44,
+                  "ZELM_SETTING_PROVIDER layout");
 
 EFI_EXTERN_C_END
 

@@ -31,7 +31,8 @@ int main(void) {
   expect(sizeof(PLATFORM_HOOK_CALLBACK) == 96, "hook callback size");
   expect(sizeof(EFI_BOOT_SERVICES) == 376, "boot services size");
   expect(sizeof(CHAR16) == 2, "CHAR16 size");
-  expect(ZELM_APPLY_PACKET_PROTOCOL_SIGNATURE == ('Y' | 'P' << 8 | 'P' << 16 | 'A' << 24), "YPPA signature");
+  expect(ZELM_APPLY_PACKET_PROTOCOL_SIGNATURE == ('Y' | 'P' << 8 | 'P' << 16 | 'A' << 24),
+         "YPPA signature");
   expect(ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS == 0x0001000000000000ULL, "reset-on-defaults bit");
   expect(ZELM_SETTING_FLAG_UNCHANGED == 0x80000000ULL, "unchanged bit");
   printf("%s\n", failures == 0 ? "C headers: ok" : "C headers: FAILED");

@@ -24,7 +24,11 @@ typedef struct {
 EFI_STATIC_ASSERT(sizeof(EFI_HOB_GUID_TYPE) == 24, "EFI_HOB_GUID_TYPE layout");
 
 /* 7739F24C-93D7-11D4-9A3A-0090273FC14D */
-#define EFI_HOB_LIST_GUID \
-  { 0x7739f24c, 0x93d7, 0x11d4, { 0x9a, 0x3a, 0x00, 0x90, 0x27, 0x3f, 0xc1, 0x4d } }
+#define EFI_HOB_LIST_GUID                                                                          \
+  {                                                                                                \
+    0x7739f24c, 0x93d7, 0x11d4, {                                                                  \
+      0x9a, 0x3a, 0x00, 0x90, 0x27, 0x3f, 0xc1, 0x4d                                               \
+    }                                                                                              \
+  }
 
 #endif

@@ -5,8 +5,12 @@
 
 #include <uefi/UefiSpec.h>
 
-#define EFI_DEVICE_PATH_UTILITIES_PROTOCOL_GUID \
-  { 0x0379be4e, 0xd706, 0x437d, { 0xb0, 0x37, 0xed, 0xb8, 0x2f, 0xb7, 0x72, 0xa4 } }
+#define EFI_DEVICE_PATH_UTILITIES_PROTOCOL_GUID                                                    \
+  {                                                                                                \
+    0x0379be4e, 0xd706, 0x437d, {                                                                  \
+      0xb0, 0x37, 0xed, 0xb8, 0x2f, 0xb7, 0x72, 0xa4                                               \
+    }                                                                                              \
+  }
 
 typedef struct {
   VOID *GetDevicePathSize;

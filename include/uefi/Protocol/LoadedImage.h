@@ -4,8 +4,12 @@
 
 #include <uefi/UefiSpec.h>
 
-#define EFI_LOADED_IMAGE_PROTOCOL_GUID \
-  { 0x5b1b31a1, 0x9562, 0x11d2, { 0x8e, 0x3f, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b } }
+#define EFI_LOADED_IMAGE_PROTOCOL_GUID                                                             \
+  {                                                                                                \
+    0x5b1b31a1, 0x9562, 0x11d2, {                                                                  \
+      0x8e, 0x3f, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b                                               \
+    }                                                                                              \
+  }
 #define EFI_LOADED_IMAGE_PROTOCOL_REVISION 0x1000
 
 typedef struct {
@@ -24,6 +28,7 @@ typedef struct {
   EFI_IMAGE_UNLOAD Unload;
 } EFI_LOADED_IMAGE_PROTOCOL;
 EFI_STATIC_ASSERT(sizeof(EFI_LOADED_IMAGE_PROTOCOL) == 96, "EFI_LOADED_IMAGE_PROTOCOL layout");
-EFI_STATIC_ASSERT(offsetof(EFI_LOADED_IMAGE_PROTOCOL, ImageCodeType) == 80, "EFI_LOADED_IMAGE_PROTOCOL layout");
+EFI_STATIC_ASSERT(offsetof(EFI_LOADED_IMAGE_PROTOCOL, ImageCodeType) == 80,
+                  "EFI_LOADED_IMAGE_PROTOCOL layout");
 
 #endif

@@ -4,8 +4,12 @@
 
 #include <uefi/UefiSpec.h>
 
-#define EFI_PCD_PROTOCOL_GUID \
-  { 0x13a3f0f6, 0x264a, 0x3ef0, { 0xf2, 0xe0, 0xde, 0xc5, 0x12, 0x34, 0x2f, 0x34 } }
+#define EFI_PCD_PROTOCOL_GUID                                                                      \
+  {                                                                                                \
+    0x13a3f0f6, 0x264a, 0x3ef0, {                                                                  \
+      0xf2, 0xe0, 0xde, 0xc5, 0x12, 0x34, 0x2f, 0x34                                               \
+    }                                                                                              \
+  }
 
 typedef VOID(EFIAPI *EFI_PCD_PROTOCOL_SET_SKU)(IN UINTN SkuId);
 typedef UINT8(EFIAPI *EFI_PCD_PROTOCOL_GET_8)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
@@ -13,7 +17,8 @@ typedef UINT16(EFIAPI *EFI_PCD_PROTOCOL_GET_16)(IN CONST EFI_GUID *Guid, IN UINT
 typedef UINT32(EFIAPI *EFI_PCD_PROTOCOL_GET_32)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
 typedef UINT64(EFIAPI *EFI_PCD_PROTOCOL_GET_64)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
 typedef VOID *(EFIAPI *EFI_PCD_PROTOCOL_GET_POINTER)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
-typedef BOOLEAN(EFIAPI *EFI_PCD_PROTOCOL_GET_BOOLEAN)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
+typedef BOOLEAN(EFIAPI *EFI_PCD_PROTOCOL_GET_BOOLEAN)(IN CONST EFI_GUID *Guid,
+                                                      IN UINTN TokenNumber);
 typedef UINTN(EFIAPI *EFI_PCD_PROTOCOL_GET_SIZE)(IN CONST EFI_GUID *Guid, IN UINTN TokenNumber);
 
 typedef struct {

@@ -4,8 +4,12 @@
 
 #include <uefi/UefiSpec.h>
 
-#define EFI_SMBIOS_PROTOCOL_GUID \
-  { 0x03583ff6, 0xcb36, 0x4940, { 0x94, 0x7e, 0xb9, 0xb3, 0x9f, 0x4a, 0xfa, 0xf7 } }
+#define EFI_SMBIOS_PROTOCOL_GUID                                                                   \
+  {                                                                                                \
+    0x03583ff6, 0xcb36, 0x4940, {                                                                  \
+      0x94, 0x7e, 0xb9, 0xb3, 0x9f, 0x4a, 0xfa, 0xf7                                               \
+    }                                                                                              \
+  }
 
 typedef UINT16 EFI_SMBIOS_HANDLE;
 typedef UINT8 EFI_SMBIOS_TYPE;
@@ -21,13 +25,15 @@ typedef struct {
 EFI_STATIC_ASSERT(sizeof(EFI_SMBIOS_TABLE_HEADER) == 4, "layout");
 
 typedef struct EFI_SMBIOS_PROTOCOL_ EFI_SMBIOS_PROTOCOL;
-typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_ADD)(IN CONST EFI_SMBIOS_PROTOCOL *This, IN EFI_HANDLE ProducerHandle OPTIONAL,
+typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_ADD)(IN CONST EFI_SMBIOS_PROTOCOL *This,
+                                           IN EFI_HANDLE ProducerHandle OPTIONAL,
                                            IN OUT EFI_SMBIOS_HANDLE *SmbiosHandle,
                                            IN EFI_SMBIOS_TABLE_HEADER *Record);
 typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_UPDATE_STRING)(IN CONST EFI_SMBIOS_PROTOCOL *This,
-                                                     IN EFI_SMBIOS_HANDLE *SmbiosHandle, IN UINTN *StringNumber,
-                                                     IN CHAR8 *String);
-typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_REMOVE)(IN CONST EFI_SMBIOS_PROTOCOL *This, IN EFI_SMBIOS_HANDLE SmbiosHandle);
+                                                     IN EFI_SMBIOS_HANDLE *SmbiosHandle,
+                                                     IN UINTN *StringNumber, IN CHAR8 *String);
+typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_REMOVE)(IN CONST EFI_SMBIOS_PROTOCOL *This,
+                                              IN EFI_SMBIOS_HANDLE SmbiosHandle);
 typedef EFI_STATUS(EFIAPI *EFI_SMBIOS_GET_NEXT)(IN CONST EFI_SMBIOS_PROTOCOL *This,
                                                 IN OUT EFI_SMBIOS_HANDLE *SmbiosHandle,
                                                 IN EFI_SMBIOS_TYPE *Type OPTIONAL,

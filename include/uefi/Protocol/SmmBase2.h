@@ -7,8 +7,12 @@
 
 EFI_EXTERN_C_BEGIN
 
-#define EFI_SMM_BASE2_PROTOCOL_GUID \
-  { 0xf4ccbfb7, 0xf6e0, 0x47fd, { 0x9d, 0xd4, 0x10, 0xa8, 0xf1, 0x50, 0xc1, 0x91 } }
+#define EFI_SMM_BASE2_PROTOCOL_GUID                                                                \
+  {                                                                                                \
+    0xf4ccbfb7, 0xf6e0, 0x47fd, {                                                                  \
+      0x9d, 0xd4, 0x10, 0xa8, 0xf1, 0x50, 0xc1, 0x91                                               \
+    }                                                                                              \
+  }
 
 #define SMM_SMST_SIGNATURE 0x54534d53u /* "SMST" */
 
@@ -22,18 +26,22 @@ typedef struct {
   EFI_SMM_IO_ACCESS2 Io;
 } EFI_SMM_CPU_IO2_PROTOCOL;
 
-typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(IN CONST EFI_GUID *Protocol, IN VOID *Interface, IN EFI_HANDLE Handle);
-typedef EFI_STATUS(EFIAPI *EFI_SMM_INSTALL_PROTOCOL_INTERFACE)(IN OUT EFI_HANDLE *Handle, IN EFI_GUID *Protocol,
+typedef EFI_STATUS(EFIAPI *EFI_SMM_NOTIFY_FN)(IN CONST EFI_GUID *Protocol, IN VOID *Interface,
+                                              IN EFI_HANDLE Handle);
+typedef EFI_STATUS(EFIAPI *EFI_SMM_INSTALL_PROTOCOL_INTERFACE)(IN OUT EFI_HANDLE *Handle,
+                                                               IN EFI_GUID *Protocol,
                                                                IN EFI_INTERFACE_TYPE InterfaceType,
                                                                IN VOID *Interface);
-typedef EFI_STATUS(EFIAPI *EFI_SMM_UNINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
+typedef EFI_STATUS(EFIAPI *EFI_SMM_UNINSTALL_PROTOCOL_INTERFACE)(IN EFI_HANDLE Handle,
+                                                                 IN EFI_GUID *Protocol,
                                                                  IN VOID *Interface);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_HANDLE_PROTOCOL)(IN EFI_HANDLE Handle, IN EFI_GUID *Protocol,
                                                     OUT VOID **Interface);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_REGISTER_PROTOCOL_NOTIFY)(IN CONST EFI_GUID *Protocol,
                                                              IN EFI_SMM_NOTIFY_FN Function,
                                                              OUT VOID **Registration);
-typedef EFI_STATUS(EFIAPI *EFI_SMM_LOCATE_PROTOCOL)(IN EFI_GUID *Protocol, IN VOID *Registration OPTIONAL,
+typedef EFI_STATUS(EFIAPI *EFI_SMM_LOCATE_PROTOCOL)(IN EFI_GUID *Protocol,
+                                                    IN VOID *Registration OPTIONAL,
                                                     OUT VOID **Interface);
 
 typedef struct {
@@ -64,12 +72,14 @@ typedef struct {
   VOID *SmiHandlerUnRegister;
 } EFI_SMM_SYSTEM_TABLE2;
 EFI_STATIC_ASSERT(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmAllocatePool) == 80, "SMST layout");
-EFI_STATIC_ASSERT(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmInstallProtocolInterface) == 168, "SMST layout");
+EFI_STATIC_ASSERT(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmInstallProtocolInterface) == 168,
+                  "SMST layout");
 EFI_STATIC_ASSERT(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmLocateProtocol) == 208, "SMST layout");
 EFI_STATIC_ASSERT(sizeof(EFI_SMM_SYSTEM_TABLE2) == 240, "SMST layout");
 
 typedef struct EFI_SMM_BASE2_PROTOCOL_ EFI_SMM_BASE2_PROTOCOL;
-typedef EFI_STATUS(EFIAPI *EFI_SMM_INSIDE_OUT2)(IN CONST EFI_SMM_BASE2_PROTOCOL *This, OUT BOOLEAN *InSmram);
+typedef EFI_STATUS(EFIAPI *EFI_SMM_INSIDE_OUT2)(IN CONST EFI_SMM_BASE2_PROTOCOL *This,
+                                                OUT BOOLEAN *InSmram);
 typedef EFI_STATUS(EFIAPI *EFI_SMM_GET_SMST_LOCATION2)(IN CONST EFI_SMM_BASE2_PROTOCOL *This,
                                                        IN OUT EFI_SMM_SYSTEM_TABLE2 **Smst);
 struct EFI_SMM_BASE2_PROTOCOL_ {

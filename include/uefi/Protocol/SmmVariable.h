@@ -5,8 +5,12 @@
 
 #include <uefi/UefiSpec.h>
 
-#define EFI_SMM_VARIABLE_PROTOCOL_GUID \
-  { 0xed32d533, 0x99e6, 0x4209, { 0x9c, 0xc0, 0x2d, 0x72, 0xcd, 0xd9, 0x98, 0xa7 } }
+#define EFI_SMM_VARIABLE_PROTOCOL_GUID                                                             \
+  {                                                                                                \
+    0xed32d533, 0x99e6, 0x4209, {                                                                  \
+      0x9c, 0xc0, 0x2d, 0x72, 0xcd, 0xd9, 0x98, 0xa7                                               \
+    }                                                                                              \
+  }
 
 typedef struct {
   EFI_GET_VARIABLE SmmGetVariable;
