@@ -86,17 +86,6 @@ public:
   __attribute__((flatten)) bool Run() {
     Step step = Step::Done;
     switch (state_.State) {
-    case 2:
-    case 3:
-    case 26:
-    case 27:
-    case 37:
-    case 41:
-    case 47:
-    case 50:
-    case 52:
-    case 71:
-      break;
     case 5:
       step = StartTag();
       break;
@@ -117,7 +106,9 @@ public:
       step = DeclarationBody();
       break;
     default:
-      return true;
+      if (!XmlIsContentState(state_.State)) {
+        return true;
+      }
     }
     if (step == Step::Done) {
       step = Content();
@@ -149,6 +140,12 @@ private:
   // Emit for the last token of a construct.
   template <INT32 Kind> Step Finish(const UINT8 *stop) {
     return Emit<Kind>(stop) ? Step::Done : Step::Stopped;
+  }
+
+  // A whitespace run at p_ as one token of Kind.
+  template <INT32 Kind> Step Blank() {
+    const UINT8 *q = SkipSpace(p_);
+    return PlainAt(q) ? Finish<Kind>(q) : Step::Slow;
   }
 
   // The general scanners decode the character after a run; here it must be
@@ -266,12 +263,9 @@ private:
       }
       UINT8 c = *p_;
       if (Is(c, kSpace)) {
-        const UINT8 *q = SkipSpace(p_);
-        if (!PlainAt(q)) {
-          return Step::Slow;
-        }
-        if (!Emit<33>(q)) {
-          return Step::Stopped;
+        Step step = Blank<33>();
+        if (step != Step::Done) {
+          return step;
         }
         attributeAllowed = true;
         continue;
@@ -372,14 +366,8 @@ private:
     if (p_ >= end_ || !Is(*p_, kSpace)) {
       return Step::Slow;
     }
-    q = SkipSpace(p_);
-    if (!PlainAt(q)) {
-      return Step::Slow;
-    }
-    if (!Emit<53>(q)) {
-      return Step::Stopped;
-    }
-    return DeclarationBody();
+    Step step = Blank<53>();
+    return step == Step::Done ? DeclarationBody() : step;
   }
 
   // States 53 and 60: whitespace, a pseudo-attribute (after whitespace
@@ -391,12 +379,9 @@ private:
       }
       UINT8 c = *p_;
       if (Is(c, kSpace)) {
-        const UINT8 *q = SkipSpace(p_);
-        if (!PlainAt(q)) {
-          return Step::Slow;
-        }
-        if (!Emit<53>(q)) {
-          return Step::Stopped;
+        Step step = Blank<53>();
+        if (step != Step::Done) {
+          return step;
         }
         continue;
       }

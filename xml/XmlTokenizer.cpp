@@ -39,18 +39,10 @@ public:
       : state_(state), scan_(state), token_(token), start_(state.Position), p_(state.Position) {}
 
   XmlFailure Next() {
-    switch (state_.State) {
-    case 2:
-    case 3:
-    case 26:
-    case 27:
-    case 37:
-    case 41:
-    case 47:
-    case 50:
-    case 52:
-    case 71:
+    if (XmlIsContentState(state_.State)) {
       return Content();
+    }
+    switch (state_.State) {
     case 4:
       return Emit(4);
     case 5:

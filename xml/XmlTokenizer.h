@@ -42,6 +42,27 @@ enum : INT32 {
 
 constexpr INT32 kXmlInitialState = 3;
 
+// States in which content follows: after text, at the start, after a start
+// tag, an empty-element tag, an end tag, a processing instruction, a
+// comment, a CDATA section, the declaration and the document type.
+inline bool XmlIsContentState(INT32 state) {
+  switch (state) {
+  case 2:
+  case 3:
+  case 26:
+  case 27:
+  case 37:
+  case 41:
+  case 47:
+  case 50:
+  case 52:
+  case 71:
+    return true;
+  default:
+    return false;
+  }
+}
+
 struct XmlTokenizerState;
 
 using XmlFoldFunction = UINT32 (*)(UINT32 CodePoint);
