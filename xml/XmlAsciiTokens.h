@@ -1,10 +1,12 @@
 // Tokens of plain-ASCII markup in UTF-8 input, read without the general
-// state machine's per-token dispatch: element tags, attributes, end tags and
-// text follow one another in straight code, so the processor can predict
-// the way through a document. Every token is exactly the one the general
-// tokenizer produces at the same place; anything else (a declaration,
-// comment, namespace declaration, prefix, non-ASCII or NUL byte, the end of
-// the input) is left to the general tokenizer, one token at a time.
+// state machine's per-token dispatch: the declaration, element tags,
+// attributes, default namespace declarations, end tags and text follow one
+// another in straight code, so the processor can predict the way through a
+// document. Every token is exactly the one the general tokenizer produces
+// at the same place; anything else (a comment, processing instruction,
+// CDATA section, document type, prefixed name, non-ASCII or NUL byte, the
+// last byte of the input) is left to the general tokenizer, one token at a
+// time.
 #ifndef ZELM_XML_ASCII_TOKENS_H_
 #define ZELM_XML_ASCII_TOKENS_H_
 
