@@ -504,87 +504,80 @@ private:
     return Sequence(XmlClassQuestion, XmlClassGreater, XmlClassNone, 41);
   }
 
-  // Everything up to the first "?>"; the input ending first is an error.
-  XmlFailure InstructionBody() {
+  // Looks from p_ for the characters of classes[0..n) in a row. at receives
+  // where they start, or where the scan for the first one ended; stop the
+  // class that ended it: classes[0] when found, XmlClassEnd or XmlClassNone
+  // (the scan ran off the end). count: the characters before at. Every
+  // character after a candidate first one is decoded before they are
+  // compared.
+  XmlFailure FindSequence(const UINT32 *classes, UINTN n, const UINT8 *&at, UINT64 &count,
+                          UINT32 &stop) {
     const UINT8 *q = p_;
-    UINT64 count = 0;
+    count = 0;
     for (;;) {
       XmlRun run;
-      XmlRun question;
-      TRY(scan_.UntilClass(q, XmlClassQuestion, run, question));
+      XmlRun first;
+      TRY(scan_.UntilClass(q, classes[0], run, first));
       count += run.Count;
-      if (question.Class != XmlClassQuestion) {
-        return Error(1);
+      if (first.Class != classes[0]) {
+        at = run.Start + run.Length;
+        stop = first.Class;
+        return XmlFailure::None;
       }
-      XmlRun after;
-      TRY(scan_.Peek(question.Start + question.Length, after));
-      if (after.Class == XmlClassGreater) {
-        p_ = question.Start;
-        count_ += count;
-        return Emit(43);
+      bool match = true;
+      XmlRun next = first;
+      for (UINTN i = 1; i < n; i++) {
+        TRY(scan_.Peek(next.Start + next.Length, next));
+        match = match && next.Class == classes[i];
       }
-      q = question.Start + question.Length;
+      if (match) {
+        at = first.Start;
+        stop = classes[0];
+        return XmlFailure::None;
+      }
+      q = first.Start + first.Length;
       count += 1;
     }
   }
 
+  // Everything up to the first "?>"; the input ending first is an error.
+  XmlFailure InstructionBody() {
+    static constexpr UINT32 kEnd[] = {XmlClassQuestion, XmlClassGreater};
+    UINT64 count;
+    UINT32 stop;
+    TRY(FindSequence(kEnd, 2, p_, count, stop));
+    if (stop != XmlClassQuestion) {
+      return Error(1);
+    }
+    count_ += count;
+    return Emit(43);
+  }
+
   // Everything up to the first "--", or to the end of input.
   XmlFailure CommentBody() {
-    const UINT8 *q = p_;
-    UINT64 count = 0;
-    for (;;) {
-      XmlRun run;
-      XmlRun hyphen;
-      TRY(scan_.UntilClass(q, XmlClassHyphen, run, hyphen));
-      count += run.Count;
-      if (hyphen.Class != XmlClassHyphen) {
-        p_ = run.Start + run.Length;
-        count_ += count;
-        return Emit(46);
-      }
-      XmlRun after;
-      TRY(scan_.Peek(hyphen.Start + hyphen.Length, after));
-      if (after.Class == XmlClassHyphen) {
-        p_ = hyphen.Start;
-        count_ += count;
-        return Emit(46);
-      }
-      q = hyphen.Start + hyphen.Length;
-      count += 1;
-    }
+    static constexpr UINT32 kEnd[] = {XmlClassHyphen, XmlClassHyphen};
+    UINT64 count;
+    UINT32 stop;
+    TRY(FindSequence(kEnd, 2, p_, count, stop));
+    count_ += count;
+    return Emit(46);
   }
 
   // Everything up to the first "]]>". A body that ends in "]" characters at
   // the end of input runs to the end; one whose scan runs off the end
   // without meeting "]" is an error.
   XmlFailure CdataBody() {
-    const UINT8 *q = p_;
-    UINT64 count = 0;
-    for (;;) {
-      XmlRun run;
-      XmlRun bracket;
-      TRY(scan_.UntilClass(q, XmlClassRightBracket, run, bracket));
-      count += run.Count;
-      if (bracket.Class == XmlClassEnd) {
-        p_ = scan_.end();
-        count_ += count;
-        return Emit(49);
-      }
-      if (bracket.Class != XmlClassRightBracket) {
-        return Error(1);
-      }
-      XmlRun second;
-      XmlRun third;
-      TRY(scan_.Peek(bracket.Start + bracket.Length, second));
-      TRY(scan_.Peek(second.Start + second.Length, third));
-      if (second.Class == XmlClassRightBracket && third.Class == XmlClassGreater) {
-        p_ = bracket.Start;
-        count_ += count;
-        return Emit(49);
-      }
-      q = bracket.Start + bracket.Length;
-      count += 1;
+    static constexpr UINT32 kEnd[] = {XmlClassRightBracket, XmlClassRightBracket, XmlClassGreater};
+    UINT64 count;
+    UINT32 stop;
+    TRY(FindSequence(kEnd, 3, p_, count, stop));
+    if (stop == XmlClassEnd) {
+      p_ = scan_.end();
+    } else if (stop != XmlClassRightBracket) {
+      return Error(1);
     }
+    count_ += count;
+    return Emit(49);
   }
 
   XmlFailure DeclarationPosition() {

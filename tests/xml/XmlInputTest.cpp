@@ -393,6 +393,41 @@ TEST_F(XmlInput, TokensOfElementsAttributesAndMarkup) {
   EXPECT_EQ(t.failure, XmlFailure::None);
 }
 
+// Bodies run to the first "?>", "--" or "]]>"; a candidate that is not one
+// is part of the body, and every character after it is decoded first.
+TEST_F(XmlInput, BodiesOfInstructionsCommentsAndCdata) {
+  struct Row {
+    std::string bytes;
+    Tokens tokens; // committed before the stop
+    XmlFailure failure;
+  } rows[] = {
+      {"<?p a?b?>x",
+       {{40, "<?"}, {42, "p"}, {44, " "}, {43, "a?b"}, {41, "?>"}, {2, "x"}, {4, ""}},
+       XmlFailure::None},
+      {"<?p a?"
+       "?>",
+       {{40, "<?"}, {42, "p"}, {44, " "}, {43, "a?"}, {41, "?>"}, {4, ""}},
+       XmlFailure::None},
+      {"<?p a?", {{40, "<?"}, {42, "p"}, {44, " "}}, XmlFailure::None},
+      {"<?p a?\xFF", {{40, "<?"}, {42, "p"}, {44, " "}}, XmlFailure::InvalidSequence},
+      {"<!--a-b-->", {{45, "<!--"}, {46, "a-b"}, {47, "-->"}, {4, ""}}, XmlFailure::None},
+      {"<!--a-", {{45, "<!--"}, {46, "a-"}}, XmlFailure::None},
+      {"<!---->", {{45, "<!--"}, {46, ""}, {47, "-->"}, {4, ""}}, XmlFailure::None},
+      {"<![CDATA[a]b]]c]]>x",
+       {{48, "<![CDATA["}, {49, "a]b]]c"}, {50, "]]>"}, {2, "x"}, {4, ""}},
+       XmlFailure::None},
+      {"<![CDATA[a]]", {{48, "<![CDATA["}, {49, "a]]"}}, XmlFailure::None},
+      {"<![CDATA[a", {{48, "<![CDATA["}}, XmlFailure::None},
+      {"<![CDATA[a]]]]>", {{48, "<![CDATA["}, {49, "a]]"}, {50, "]]>"}, {4, ""}}, XmlFailure::None},
+      {"<![CDATA[a]x\xFF", {{48, "<![CDATA["}}, XmlFailure::InvalidSequence},
+  };
+  for (const Row &row : rows) {
+    Tokenizer t(row.bytes);
+    EXPECT_EQ(t.All(), row.tokens) << row.bytes;
+    EXPECT_EQ(t.failure, row.failure) << row.bytes;
+  }
+}
+
 TEST_F(XmlInput, TokensOfADocumentTypeDeclaration) {
   Tokenizer t("<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r a CDATA #IMPLIED b (x|y) 'x'>"
               "<!ENTITY e \"v\"><!ENTITY % p SYSTEM \"s\"><!ENTITY f PUBLIC \"-//A//B\" 'u' "
