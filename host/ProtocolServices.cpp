@@ -283,6 +283,22 @@ EFI_STATUS UninstallPairs(FirmwareState *s, EFI_HANDLE handle, const Pairs &pair
   return EFI_SUCCESS;
 }
 
+// Reads GUID and interface pairs up to the NULL GUID; false when there are
+// more than kMaxPairs.
+bool ReadPairs(__builtin_ms_va_list &args, Pairs &pairs) {
+  for (;;) {
+    EFI_GUID *guid = __builtin_va_arg(args, EFI_GUID *);
+    if (guid == nullptr) {
+      return true;
+    }
+    VOID *interface = __builtin_va_arg(args, VOID *);
+    if (pairs.size() == kMaxPairs) {
+      return false;
+    }
+    pairs.emplace_back(guid, interface);
+  }
+}
+
 EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
   FirmwareState *s = EnterBootService();
   if (s == nullptr) {
@@ -292,21 +308,9 @@ EFI_STATUS EFIAPI InstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
     return EFI_INVALID_PARAMETER;
   }
   Pairs pairs;
-  bool tooMany = false;
   __builtin_ms_va_list args;
   __builtin_ms_va_start(args, Handle);
-  for (;;) {
-    EFI_GUID *guid = __builtin_va_arg(args, EFI_GUID *);
-    if (guid == nullptr) {
-      break;
-    }
-    VOID *interface = __builtin_va_arg(args, VOID *);
-    if (pairs.size() == kMaxPairs) {
-      tooMany = true;
-      break;
-    }
-    pairs.emplace_back(guid, interface);
-  }
+  bool tooMany = !ReadPairs(args, pairs);
   __builtin_ms_va_end(args);
   if (tooMany) {
     return EFI_INVALID_PARAMETER;
@@ -320,21 +324,9 @@ EFI_STATUS EFIAPI UninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
     return EFI_NOT_READY;
   }
   Pairs pairs;
-  bool tooMany = false;
   __builtin_ms_va_list args;
   __builtin_ms_va_start(args, Handle);
-  for (;;) {
-    EFI_GUID *guid = __builtin_va_arg(args, EFI_GUID *);
-    if (guid == nullptr) {
-      break;
-    }
-    VOID *interface = __builtin_va_arg(args, VOID *);
-    if (pairs.size() == kMaxPairs) {
-      tooMany = true;
-      break;
-    }
-    pairs.emplace_back(guid, interface);
-  }
+  bool tooMany = !ReadPairs(args, pairs);
   __builtin_ms_va_end(args);
   if (tooMany || !s->protocols.IsHandle(Handle)) {
     return EFI_INVALID_PARAMETER;
