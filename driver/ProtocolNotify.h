@@ -2,7 +2,7 @@
 #ifndef ZELM_DRIVER_PROTOCOL_NOTIFY_H_
 #define ZELM_DRIVER_PROTOCOL_NOTIFY_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // Creates a TPL_CALLBACK notify event for Handler, registers it for
 // installations of ProtocolGuid and signals it once, so Handler also runs

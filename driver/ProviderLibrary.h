@@ -5,7 +5,7 @@
 
 #include <zelm/ZelmSettingProvider.h>
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // The body of a provider library's notify handler: when the provider support
 // protocol can be located, registers Count providers (results ignored) and

@@ -2,7 +2,7 @@
 #ifndef ZELM_DRIVER_STARTUP_H_
 #define ZELM_DRIVER_STARTUP_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // Shared services and provider libraries. No step stops the sequence; a
 // failing step leaves its feature inactive.

@@ -4,7 +4,7 @@
 #ifndef ZELM_DRIVER_STARTUP_RESOURCES_H_
 #define ZELM_DRIVER_STARTUP_RESOURCES_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // CreateEventEx (Group may be NULL) and remember the event.
 // Statuses of CreateEventEx; EFI_OUT_OF_RESOURCES when the table is full.

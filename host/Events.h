@@ -3,7 +3,7 @@
 #ifndef ZELM_HOST_EVENTS_H_
 #define ZELM_HOST_EVENTS_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #include <deque>
 #include <functional>

@@ -9,7 +9,7 @@
 #include <uefi/Protocol/SmmBase2.h>
 #include <uefi/Protocol/SmmCommunication.h>
 #include <uefi/UefiGuids.h>
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #include <functional>
 #include <memory>

@@ -5,7 +5,7 @@
 #ifndef ZELM_HOST_HOST_PLATFORM_H_
 #define ZELM_HOST_HOST_PLATFORM_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #include <cstddef>
 #include <functional>

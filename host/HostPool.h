@@ -4,7 +4,7 @@
 #ifndef ZELM_HOST_HOST_POOL_H_
 #define ZELM_HOST_HOST_POOL_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #include <cstddef>
 #include <map>

@@ -6,7 +6,7 @@
 #define ZELM_HOST_PROTOCOL_DATABASE_H_
 
 #include <uefi/Protocol/SmmBase2.h>
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #include <deque>
 #include <functional>

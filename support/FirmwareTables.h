@@ -3,7 +3,7 @@
 #ifndef ZELM_SUPPORT_FIRMWARE_TABLES_H_
 #define ZELM_SUPPORT_FIRMWARE_TABLES_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 extern EFI_HANDLE gImageHandle;
 extern EFI_SYSTEM_TABLE *gST;

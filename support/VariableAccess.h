@@ -7,7 +7,7 @@
 #define ZELM_SUPPORT_VARIABLE_ACCESS_H_
 
 #include <uefi/Protocol/SmmBase2.h>
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // What the driver's start-up found out before the path starts.
 struct PlatformVariableStartup {

@@ -3,7 +3,7 @@
 #ifndef ZELM_EFI_HARNESS_CONSOLE_H_
 #define ZELM_EFI_HARNESS_CONSOLE_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 VOID ConsoleInit(EFI_SYSTEM_TABLE *SystemTable);
 

@@ -3,7 +3,7 @@
 #ifndef ZELM_EFI_HARNESS_IMAGE_LOADER_H_
 #define ZELM_EFI_HARNESS_IMAGE_LOADER_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // LoadImage of FileName (a path such as u"\\zelm.efi") on the harness's own
 // volume: the volume's device path followed by a file-path node.

@@ -6,7 +6,7 @@
 #ifndef ZELM_EFI_HARNESS_PLATFORM_HOBS_H_
 #define ZELM_EFI_HARNESS_PLATFORM_HOBS_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // Copies the HOB list, appends the region-table HOB when it lacks one and
 // installs the copy as the HOB-list configuration table. The region table

@@ -2,7 +2,7 @@
 #ifndef ZELM_EFI_HARNESS_QEMU_EXIT_H_
 #define ZELM_EFI_HARNESS_QEMU_EXIT_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 // Values written to QEMU's isa-debug-exit device at port 0xF4; QEMU exits
 // with status (value << 1) | 1, so 33 means passed and 35 failed.

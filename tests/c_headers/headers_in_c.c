@@ -4,7 +4,7 @@
 #include <platform/PlatformHookRegistry.h>
 #include <platform/PlatformPointerConversion.h>
 #include <uefi/UefiGuids.h>
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 #include <zelm/Zelm.h>
 
 #include <stdio.h>

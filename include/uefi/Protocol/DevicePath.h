@@ -1,10 +1,10 @@
 /* EFI_DEVICE_PATH_PROTOCOL nodes (UEFI 2.10 sections 10.2 and 10.3): the
-   generic node header lives in UefiSpec.h; here are the GUID, the end node
+   generic node header lives in UefiSystemTable.h; here are the GUID, the end node
    and the media file-path node. */
 #ifndef UEFI_PROTOCOL_DEVICE_PATH_H_
 #define UEFI_PROTOCOL_DEVICE_PATH_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 EFI_EXTERN_C_BEGIN
 

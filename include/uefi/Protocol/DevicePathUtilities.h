@@ -3,7 +3,7 @@
 #ifndef UEFI_PROTOCOL_DEVICE_PATH_UTILITIES_H_
 #define UEFI_PROTOCOL_DEVICE_PATH_UTILITIES_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_DEVICE_PATH_UTILITIES_PROTOCOL_GUID                                                    \
   {                                                                                                \

@@ -2,7 +2,7 @@
 #ifndef UEFI_PROTOCOL_LOADED_IMAGE_H_
 #define UEFI_PROTOCOL_LOADED_IMAGE_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_LOADED_IMAGE_PROTOCOL_GUID                                                             \
   {                                                                                                \

@@ -2,7 +2,7 @@
 #ifndef UEFI_PROTOCOL_PCD_H_
 #define UEFI_PROTOCOL_PCD_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_PCD_PROTOCOL_GUID                                                                      \
   {                                                                                                \

@@ -2,7 +2,7 @@
 #ifndef UEFI_PROTOCOL_SMBIOS_H_
 #define UEFI_PROTOCOL_SMBIOS_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_SMBIOS_PROTOCOL_GUID                                                                   \
   {                                                                                                \

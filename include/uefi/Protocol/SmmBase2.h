@@ -3,7 +3,7 @@
 #ifndef UEFI_PROTOCOL_SMM_BASE2_H_
 #define UEFI_PROTOCOL_SMM_BASE2_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 EFI_EXTERN_C_BEGIN
 

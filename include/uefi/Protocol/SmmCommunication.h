@@ -2,7 +2,7 @@
 #ifndef UEFI_PROTOCOL_SMM_COMMUNICATION_H_
 #define UEFI_PROTOCOL_SMM_COMMUNICATION_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_SMM_COMMUNICATION_PROTOCOL_GUID                                                        \
   {                                                                                                \

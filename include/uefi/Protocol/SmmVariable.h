@@ -3,7 +3,7 @@
 #ifndef UEFI_PROTOCOL_SMM_VARIABLE_H_
 #define UEFI_PROTOCOL_SMM_VARIABLE_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EFI_SMM_VARIABLE_PROTOCOL_GUID                                                             \
   {                                                                                                \

@@ -3,7 +3,7 @@
 #ifndef UEFI_PROTOCOL_VARIABLE_LOCK_H_
 #define UEFI_PROTOCOL_VARIABLE_LOCK_H_
 
-#include <uefi/UefiSpec.h>
+#include <uefi/UefiSystemTable.h>
 
 #define EDKII_VARIABLE_LOCK_PROTOCOL_GUID                                                          \
   {                                                                                                \

@@ -1,7 +1,7 @@
 /* UEFI 2.10 system table, boot services (section 4.4 and chapter 7) and
    runtime services (section 4.5 and chapter 8), x86-64 layout. */
-#ifndef UEFI_SPEC_H_
-#define UEFI_SPEC_H_
+#ifndef UEFI_SYSTEM_TABLE_H_
+#define UEFI_SYSTEM_TABLE_H_
 
 #include <uefi/UefiBaseType.h>
 
@@ -360,4 +360,4 @@ typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(IN EFI_HANDLE ImageHandle,
 
 EFI_EXTERN_C_END
 
-#endif /* UEFI_SPEC_H_ */
+#endif /* UEFI_SYSTEM_TABLE_H_ */
