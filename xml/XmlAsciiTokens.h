@@ -165,6 +165,22 @@ private:
   }
 
   const UINT8 *SkipName(const UINT8 *q) const {
+    // Four at a time while four remain: names are mostly longer.
+    while (end_ - q >= 4) {
+      if (!Is(q[0], kNameChar)) {
+        return q;
+      }
+      if (!Is(q[1], kNameChar)) {
+        return q + 1;
+      }
+      if (!Is(q[2], kNameChar)) {
+        return q + 2;
+      }
+      if (!Is(q[3], kNameChar)) {
+        return q + 3;
+      }
+      q += 4;
+    }
     while (q < end_ && Is(*q, kNameChar)) {
       q++;
     }
