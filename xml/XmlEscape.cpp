@@ -26,8 +26,7 @@ const Entity *MatchEntity(const CHAR8 *text, UINTN remaining) {
   return nullptr;
 }
 
-} // namespace
-
+// Escaped length of a byte-counted text (no limit applied).
 UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length) {
   UINTN total = length;
   for (UINTN i = 0; i < length; i++) {
@@ -36,6 +35,9 @@ UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length) {
   return total;
 }
 
+// Writes the escaped form of text at out, which has room for exactly
+// XmlEscapedLengthBytes(text, length) bytes; returns the end of what was
+// written.
 CHAR8 *XmlEscapeInto(CHAR8 *out, const CHAR8 *text, UINTN length) {
   UINTN plainStart = 0;
   for (UINTN i = 0; i < length; i++) {
@@ -54,6 +56,8 @@ CHAR8 *XmlEscapeInto(CHAR8 *out, const CHAR8 *text, UINTN length) {
   XmlCopyBytes(out, text + plainStart, length - plainStart);
   return out + (length - plainStart);
 }
+
+} // namespace
 
 UINTN XmlEscapedLength(const CHAR8 *Text, UINTN Limit) {
   if (Text == nullptr) {

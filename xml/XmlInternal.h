@@ -123,13 +123,6 @@ inline VOID XmlListInsertTail(LIST_ENTRY *head, LIST_ENTRY *entry) {
   head->BackLink = entry;
 }
 
-inline VOID XmlListRemove(LIST_ENTRY *entry) {
-  entry->BackLink->ForwardLink = entry->ForwardLink;
-  entry->ForwardLink->BackLink = entry->BackLink;
-  entry->ForwardLink = nullptr;
-  entry->BackLink = nullptr;
-}
-
 // The list entry is the first field of both records.
 inline XmlNode *XmlNodeFromLink(LIST_ENTRY *link) {
   return reinterpret_cast<XmlNode *>(link);
@@ -239,14 +232,6 @@ UINTN XmlUnescapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
 // New pool string with the entity references of text replaced.
 [[nodiscard]] EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit,
                                           CHAR8 **result);
-
-// Escaped length of a byte-counted text (no limit applied).
-UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length);
-
-// Writes the escaped form of text at out, which has room for exactly
-// XmlEscapedLengthBytes(text, length) bytes; returns the end of what was
-// written.
-CHAR8 *XmlEscapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
 
 // XmlParse; generalOnly reads every token with the general tokenizer, which
 // must build the same tree (the fuzzer and the tests compare the two).

@@ -6,13 +6,14 @@ namespace {
 
 // One allocation per element or attribute: the record, the lengths of its
 // strings, its value and its name (XmlInlineLengths).
-CHAR8 *InlineStrings(VOID *record, UINTN recordSize) {
-  return XmlInlineStrings(record, recordSize);
-}
-
 UINTN InlineBlockSize(UINTN recordSize, UINTN nameLength, UINTN valueLength) {
   return recordSize + sizeof(XmlInlineLengths) + (valueLength != 0 ? valueLength + 1 : 0) +
          nameLength + 1;
+}
+
+// Element text the parser replaced after the record was made.
+bool ValueHasOwnBlock(const XmlNode *node) {
+  return node->Value != nullptr && node->Value != XmlInlineStrings(node, sizeof(XmlNode));
 }
 
 // Releases a node's attributes, declaration and a value of its own block
@@ -28,7 +29,7 @@ VOID FreeOwnData(XmlNode *node) {
   if (node->XmlDeclaration != nullptr) {
     XmlPoolFree(node->XmlDeclaration);
   }
-  if (node->Value != nullptr && node->Value != InlineStrings(node, sizeof(XmlNode))) {
+  if (ValueHasOwnBlock(node)) {
     XmlPoolFree(node->Value);
   }
 }
@@ -80,7 +81,7 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
   }
   *XmlLengthsOf(node, sizeof(XmlNode)) = {static_cast<UINT32>(stored),
                                           static_cast<UINT32>(nameLength)};
-  CHAR8 *strings = InlineStrings(node, sizeof(XmlNode));
+  CHAR8 *strings = XmlInlineStrings(node, sizeof(XmlNode));
   node->Value = nullptr;
   if (stored != 0) {
     node->Value = strings;
@@ -109,7 +110,7 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
 }
 
 VOID XmlReplaceValue(XmlNode *node, CHAR8 *value) {
-  if (node->Value != nullptr && node->Value != InlineStrings(node, sizeof(XmlNode))) {
+  if (ValueHasOwnBlock(node)) {
     XmlPoolFree(node->Value);
   }
   node->Value = value;
@@ -157,7 +158,7 @@ EFI_STATUS XmlAddAttributeBytes(XmlNode *node, const CHAR8 *name, UINTN nameLeng
   }
   *XmlLengthsOf(attribute, sizeof(XmlAttribute)) = {static_cast<UINT32>(stored),
                                                     static_cast<UINT32>(nameLength)};
-  attribute->Value = InlineStrings(attribute, sizeof(XmlAttribute));
+  attribute->Value = XmlInlineStrings(attribute, sizeof(XmlAttribute));
   StoreValue(attribute->Value, value, valueLength, stored, ValueForm::Unescaped);
   attribute->Name = attribute->Value + stored + 1;
   XmlCopyBytes(attribute->Name, name, nameLength);
