@@ -6,6 +6,7 @@
 #include "driver/Startup.h"
 #include "driver/StartupResources.h"
 #include "permissions/PermissionProtocol.h"
+#include "permissions/PermissionStore.h"
 #include "providers/PlatformSetup.h"
 #include "settings/Registry.h"
 #include "settings/SettingAccess.h"
@@ -55,4 +56,9 @@ VOID DriverShutdown(VOID) {
   ReleaseStartupResources();
   ShutdownPlatformVariableAccess();
   ReleasePlatformSetupDefaults();
+  // A failed start leaves nothing allocated: the registry and a store that
+  // the authentication notification made during start-up go as well.
+  ReleaseSettingsRegistry();
+  FreePermissionStore(CurrentPermissionStore());
+  SetCurrentPermissionStore(nullptr);
 }

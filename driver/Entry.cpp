@@ -3,6 +3,7 @@
 
 #include "driver/DriverState.h"
 #include "driver/Startup.h"
+#include "permissions/Identities.h"
 #include "settings/Registry.h"
 #include "settings/SettingAccess.h"
 
@@ -15,6 +16,7 @@ extern "C" EFI_STATUS EFIAPI ZelmDriverEntry(EFI_HANDLE ImageHandle,
   mDriver = {};
   InitSettingsRegistry();
   InitSettingAccess();
+  ResetPermissionManager();
   LibraryStartup(ImageHandle, SystemTable);
   EFI_STATUS status = DriverInitialize();
   if (EFI_ERROR(status)) {

@@ -5,7 +5,7 @@
 #include <zelm/ZelmAuthentication.h>
 
 // Whether the identity behind AuthToken may change setting Id.
-// EFI_INVALID_PARAMETER: NULL Allowed. EFI_NOT_READY: the permission store
+// EFI_INVALID_PARAMETER: NULL Id, AuthToken or Allowed. EFI_NOT_READY: the store
 // is not loaded or the authentication protocol not located.
 [[nodiscard]] EFI_STATUS HasPermission(const CHAR8 *Id, ZELM_AUTH_TOKEN *AuthToken,
                                        BOOLEAN *Allowed);

@@ -1,33 +1,100 @@
 #include "permissions/PermissionProtocol.h"
 
-namespace {
+#include "permissions/CurrentPermissions.h"
+#include "permissions/Identities.h"
+#include "permissions/PermissionCheck.h"
+#include "permissions/PermissionIds.h"
+#include "permissions/PermissionImage.h"
 
-// Until the authentication protocol is located there is no permission
-// store: every question that passes its argument checks is NOT_READY.
+namespace {
 
 EFI_STATUS EFIAPI GetPermission(ZELM_SETTING_PERMISSION_PROTOCOL *This, const CHAR8 *Id,
                                 UINT8 *PMask) {
-  (VOID) Id;
   if (This == nullptr || PMask == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return EFI_NOT_READY;
+  PermissionStore *store = CurrentPermissionStore();
+  if (store == nullptr) {
+    return EFI_NOT_READY;
+  }
+  if (Id == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *PMask = PermissionMaskOf(store, Id);
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI ResetPermissions(ZELM_SETTING_PERMISSION_PROTOCOL *This, ZELM_AUTH_TOKEN *Token) {
   if (This == nullptr || Token == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return EFI_NOT_READY;
+  if (AuthenticationProtocol() == nullptr) {
+    return EFI_NOT_READY;
+  }
+  BOOLEAN allowed = FALSE;
+  EFI_STATUS status = HasRecoveryPermission(Token, &allowed);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (!allowed) {
+    return EFI_ACCESS_DENIED;
+  }
+  FreePermissionStore(CurrentPermissionStore());
+  SetCurrentPermissionStore(nullptr);
+  status = CreateDefaultPermissionStore();
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  status = SavePermissionStore(CurrentPermissionStore());
+  (VOID) PublishCurrentPermissions(TRUE);
+  return status;
 }
 
+// Rights the zero-touch identity gains when its own key changes.
+struct IdentityRight {
+  const CHAR8 *id;
+  UINT8 pMask;
+};
+constexpr IdentityRight kZtdKeyChangeRights[] = {
+    {kZtdRecoveryId, kIdentityZtd},
+    {kZtdUnenrollId, kIdentityZtd},
+    {kRecoveryId, 0},
+};
+
+// These changes stay in memory, without Dirty, until the next write of the
+// whole store. A failure is returned, so the caller learns that a
+// revocation did not happen.
 EFI_STATUS EFIAPI IdentityChange(ZELM_SETTING_PERMISSION_PROTOCOL *This, ZELM_AUTH_TOKEN *Token,
                                  UINT32 Identity, UINT8 Flag) {
-  (VOID) Identity;
   if (This == nullptr || Token == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return Flag == 0 ? EFI_SUCCESS : EFI_NOT_READY;
+  if (Flag == 0) {
+    return EFI_SUCCESS;
+  }
+  PermissionStore *store = CurrentPermissionStore();
+  if (AuthenticationProtocol() == nullptr || store == nullptr) {
+    return EFI_NOT_READY;
+  }
+  UINT32 mask = 0;
+  if (EFI_ERROR(GetIdentityMask(Token, &mask))) {
+    return EFI_ACCESS_DENIED;
+  }
+  if (Identity == kIdentityOwner) {
+    EFI_STATUS status = SetPermissionEntry(store, kZtdKeyId, 0, 0);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+  }
+  if (mask == kIdentityZtd) {
+    for (const IdentityRight &right : kZtdKeyChangeRights) {
+      EFI_STATUS status = SetPermissionEntry(store, right.id, right.pMask, 0);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+    }
+  }
+  return EFI_SUCCESS;
 }
 
 } // namespace

@@ -48,6 +48,29 @@ BOOLEAN HasMember(SettingGroup *group, const CHAR8 *id) {
   return FALSE;
 }
 
+// Unlinks and frees every member record of Id, and each group left
+// without members (a group exists only while it has a member).
+VOID RemoveMember(const CHAR8 *id) {
+  SettingGroup *group = GroupOf(mRegistry.groups.ForwardLink);
+  while (group != nullptr) {
+    SettingGroup *nextGroup = GroupOf(group->Link.ForwardLink);
+    GroupMember *member = FirstMember(group);
+    while (member != nullptr) {
+      GroupMember *nextMember = NextMember(group, member);
+      if (member->Id == id) {
+        RemoveEntryList(&member->Link);
+        FreePool(member);
+      }
+      member = nextMember;
+    }
+    if (IsListEmpty(&group->Members)) {
+      RemoveEntryList(&group->Link);
+      FreePool(group);
+    }
+    group = nextGroup;
+  }
+}
+
 // Appends Id to every group whose table row names it, creating groups as
 // their first member arrives. EFI_NOT_FOUND when no row names it.
 EFI_STATUS EnterIntoGroups(const CHAR8 *id) {
@@ -121,8 +144,32 @@ EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
   entry->Signature = kRegistryEntrySignature;
   CopyMem(&entry->Provider, &copy, sizeof(copy));
   InsertTailList(&mRegistry.providers, &entry->Link);
-  (VOID) EnterIntoGroups(copy.Id);
+  // A provider outside its group would escape the group's permission entry.
+  if (EnterIntoGroups(copy.Id) == EFI_OUT_OF_RESOURCES) {
+    RemoveMember(copy.Id);
+    RemoveEntryList(&entry->Link);
+    FreePool(entry);
+    return EFI_OUT_OF_RESOURCES;
+  }
   return EFI_SUCCESS;
+}
+
+VOID ReleaseSettingsRegistry(VOID) {
+  while (!IsListEmpty(&mRegistry.groups)) {
+    SettingGroup *group = GroupOf(mRegistry.groups.ForwardLink);
+    while (!IsListEmpty(&group->Members)) {
+      GroupMember *member = FirstMember(group);
+      RemoveEntryList(&member->Link);
+      FreePool(member);
+    }
+    RemoveEntryList(&group->Link);
+    FreePool(group);
+  }
+  while (!IsListEmpty(&mRegistry.providers)) {
+    RegistryEntry *entry = FirstProvider();
+    RemoveEntryList(&entry->Link);
+    FreePool(entry);
+  }
 }
 
 RegistryEntry *FindProvider(const CHAR8 *Id) {

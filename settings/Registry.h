@@ -39,7 +39,14 @@ extern ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL mProviderSupport;
 // Empties the registry and the groups (start-up of a fresh driver).
 VOID InitSettingsRegistry(VOID);
 
-// ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL.RegisterProvider.
+// Frees every registry entry, group and member (shut-down after a failed
+// start).
+VOID ReleaseSettingsRegistry(VOID);
+
+// ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL.RegisterProvider: the entry is
+// appended and entered into its groups. EFI_INVALID_PARAMETER (see the
+// protocol); EFI_OUT_OF_RESOURCES (pool exhausted, also while entering the
+// groups: then nothing stays registered).
 EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
                                    const ZELM_SETTING_PROVIDER *Provider);
 

@@ -1,0 +1,84 @@
+#include "permissions/Identities.h"
+
+#include <zelm/ZelmGuids.h>
+
+#include "driver/StartupResources.h"
+#include "permissions/CurrentPermissions.h"
+#include "permissions/PermissionImage.h"
+#include "support/FirmwareTables.h"
+
+namespace {
+
+ZELM_AUTHENTICATION_PROTOCOL *mAuthentication;
+
+// Whether start-up must load "_SPP" (owner enrolled and the stored content
+// usable), fall back to the defaults, or leave the store empty. With an
+// owner enrolled only a missing or invalid "_SPP" is replaced: after a
+// passing read failure the defaults would let the local identity change
+// what the owner had taken away.
+[[nodiscard]] EFI_STATUS StartStore(BOOLEAN ownerEnrolled, BOOLEAN *force) {
+  if (ownerEnrolled) {
+    BOOLEAN migrated = FALSE;
+    EFI_STATUS status = LoadPermissionStore(&migrated);
+    if (!EFI_ERROR(status)) {
+      *force = migrated;
+      return EFI_SUCCESS;
+    }
+    if (status != EFI_NOT_FOUND && status != EFI_COMPROMISED_DATA) {
+      return status;
+    }
+  }
+  EFI_STATUS status = CreateDefaultPermissionStore();
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  (VOID) SavePermissionStore(CurrentPermissionStore());
+  *force = TRUE;
+  return EFI_SUCCESS;
+}
+
+} // namespace
+
+VOID ResetPermissionManager(VOID) {
+  mAuthentication = nullptr;
+  SetCurrentPermissionStore(nullptr);
+}
+
+ZELM_AUTHENTICATION_PROTOCOL *AuthenticationProtocol(VOID) {
+  return mAuthentication;
+}
+
+EFI_STATUS GetIdentityMask(ZELM_AUTH_TOKEN *Token, UINT32 *Mask) {
+  if (mAuthentication == nullptr) {
+    return EFI_NOT_READY;
+  }
+  ZELM_IDENTITY_PROPERTIES properties = {};
+  EFI_STATUS status = mAuthentication->GetTokenIdentity(mAuthentication, Token, &properties);
+  if (!EFI_ERROR(status)) {
+    *Mask = properties.IdentityMask;
+  }
+  return status;
+}
+
+VOID EFIAPI InitializePermissionsOnAuthentication(EFI_EVENT Event, VOID *Context) {
+  (VOID) Context;
+  if (mAuthentication != nullptr) {
+    CloseTrackedEvent(Event);
+    return;
+  }
+  VOID *interface = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr, &interface)) ||
+      interface == nullptr) {
+    return; // a later installation notifies again
+  }
+  mAuthentication = static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
+  UINT8 enrolled = 0;
+  BOOLEAN force = FALSE;
+  if (!EFI_ERROR(mAuthentication->GetEnrolledIdentities(mAuthentication, &enrolled)) &&
+      !EFI_ERROR(StartStore((enrolled & ZELM_IDENTITY_OWNER) != 0, &force))) {
+    // A store that start-up created, migrated or rewrote differs from what
+    // an earlier boot published.
+    (VOID) PublishCurrentPermissions(force);
+  }
+  CloseTrackedEvent(Event);
+}

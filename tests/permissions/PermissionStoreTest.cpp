@@ -1,0 +1,69 @@
+// The in-memory store: entries added, found and replaced by exact id.
+#include "tests/permissions/PermissionsTestSupport.h"
+
+namespace {
+
+using permissionstest::EntriesOf;
+using permissionstest::Entry;
+using permissionstest::StoreTest;
+
+using PermissionStoreTest = StoreTest;
+
+TEST_F(PermissionStoreTest, IdsAreStoredUpTo96Characters) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  std::string id96(96, 'a');
+  std::string id97(97, 'a');
+  EXPECT_EQ(AddPermissionEntry(store, id96.c_str(), 1, 2), EFI_SUCCESS);
+  EXPECT_EQ(AddPermissionEntry(store, id97.c_str(), 3, 4), EFI_INVALID_PARAMETER);
+  ASSERT_NE(FindPermissionEntry(store, id96.c_str()), nullptr);
+  EXPECT_EQ(FindPermissionEntry(store, id96.c_str())->IdSize, 97);
+  EXPECT_EQ(FindPermissionEntry(store, id97.c_str()), nullptr);
+  EXPECT_EQ(PermissionMaskOf(store, id97.c_str()), store->DefaultPMask);
+  EXPECT_EQ(SetPermissionEntry(store, id97.c_str(), 3, 4), EFI_INVALID_PARAMETER);
+}
+
+TEST_F(PermissionStoreTest, IdsThatBeginWithADigitAreNeverStored) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  size_t before = EntriesOf(store).size();
+  for (const char *id : {"0", "9.Setting", "1Zelm.OwnerKey.Enum"}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(SetPermissionEntry(store, id, 0xFF, 0xFF), EFI_SUCCESS);
+    EXPECT_EQ(FindPermissionEntry(store, id), nullptr);
+    EXPECT_EQ(PermissionMaskOf(store, id), 0x01);
+  }
+  EXPECT_EQ(EntriesOf(store).size(), before);
+}
+
+TEST_F(PermissionStoreTest, LookupIsExactAndSetReplacesBothMasksInPlace) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  store->Dirty = FALSE;
+  EXPECT_EQ(FindPermissionEntry(store, "Zelm.OwnerKey"), nullptr);       // prefix
+  EXPECT_EQ(FindPermissionEntry(store, "Zelm.OwnerKey.EnumX"), nullptr); // longer
+  EXPECT_EQ(FindPermissionEntry(store, "zelm.ownerkey.enum"), nullptr);  // case
+  EXPECT_EQ(SetPermissionEntry(store, "Zelm.ZtdKey.Enum", 0x42, 0x24), EFI_SUCCESS);
+  EXPECT_EQ(SetPermissionEntry(store, "New.Entry", 0x10, 0x20), EFI_SUCCESS);
+  std::vector<Entry> expected = {{"Zelm.OwnerKey.Enum", 0x09, 0x80},
+                                 {"Zelm.ZtdKey.Enum", 0x42, 0x24},
+                                 {"Zelm.ZtdUnenroll.Enable", 0, 0},
+                                 {"Zelm.Ztd.Recovery.Enable", 0, 0},
+                                 {"New.Entry", 0x10, 0x20}};
+  EXPECT_EQ(EntriesOf(store), expected);
+  EXPECT_FALSE(store->Dirty); // entry changes reach "_SPP" with the next save of a dirty store
+  EXPECT_EQ(FindPermissionEntry(store, "New.Entry")->Signature, 0x534C504Bu);
+}
+
+TEST_F(PermissionStoreTest, MissingArgumentsAreRefused) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  EXPECT_EQ(AddPermissionEntry(nullptr, "A", 1, 1), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(AddPermissionEntry(store, nullptr, 1, 1), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(SetPermissionEntry(nullptr, "A", 1, 1), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FindPermissionEntry(nullptr, "A"), nullptr);
+  EXPECT_EQ(FindPermissionEntry(store, nullptr), nullptr);
+  FreePermissionStore(nullptr);
+}
+
+} // namespace
