@@ -24,7 +24,8 @@ test:
 bench:
 	@.ci/ensure-packages $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench
+	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench zelm-permission-bench
+	$(BUILD)/bench/zelm-permission-bench
 	$(BUILD)/bench/zelm-bench
 
 fuzz: build

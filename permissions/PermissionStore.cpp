@@ -26,6 +26,19 @@ UINTN IdLength(const CHAR8 *id) {
   return length;
 }
 
+// FNV-1a over the Length characters of Id.
+UINT32 IdHash(const CHAR8 *id, UINTN length) {
+  UINT32 hash = 0x811C9DC5;
+  for (UINTN i = 0; i < length; i++) {
+    hash = (hash ^ static_cast<UINT8>(id[i])) * 0x01000193;
+  }
+  return hash;
+}
+
+PermissionEntry **BucketOf(PermissionStore *store, UINT32 hash) {
+  return &store->Buckets[hash % kPermissionBuckets];
+}
+
 struct DefaultEntry {
   const CHAR8 *id;
   UINT8 pMask;
@@ -114,9 +127,17 @@ EFI_STATUS AddPermissionEntry(PermissionStore *Store, const CHAR8 *Id, UINT8 PMa
   CopyMem(entry->IdText, Id, length);
   entry->Id = entry->IdText;
   entry->IdSize = static_cast<UINT8>(length + 1);
+  entry->IdHash = IdHash(Id, length);
   entry->PMask = PMask;
   entry->DMask = DMask;
   InsertTailList(&Store->Entries, &entry->Link);
+  // Entries join the tail of their bucket as of the list, so a bucket keeps
+  // list order and a lookup finds the first of duplicate ids.
+  PermissionEntry **slot = BucketOf(Store, entry->IdHash);
+  while (*slot != nullptr) {
+    slot = &(*slot)->BucketNext;
+  }
+  *slot = entry;
   return EFI_SUCCESS;
 }
 
@@ -128,13 +149,23 @@ PermissionEntry *FindPermissionEntry(PermissionStore *Store, const CHAR8 *Id) {
   if (length > kPermissionIdMaxLength) {
     return nullptr;
   }
-  for (PermissionEntry *e = FirstPermissionEntry(Store); e != nullptr;
-       e = NextPermissionEntry(Store, e)) {
-    if (e->IdSize == length + 1 && CompareMem(e->Id, Id, length) == 0) {
+  UINT32 hash = IdHash(Id, length);
+  for (PermissionEntry *e = *BucketOf(Store, hash); e != nullptr; e = e->BucketNext) {
+    if (e->IdHash == hash && e->IdSize == length + 1 && CompareMem(e->Id, Id, length) == 0) {
       return e;
     }
   }
   return nullptr;
+}
+
+VOID RemovePermissionEntry(PermissionStore *Store, PermissionEntry *Entry) {
+  PermissionEntry **slot = BucketOf(Store, Entry->IdHash);
+  while (*slot != Entry) {
+    slot = &(*slot)->BucketNext;
+  }
+  *slot = Entry->BucketNext;
+  RemoveEntryList(&Entry->Link);
+  FreePool(Entry);
 }
 
 EFI_STATUS SetPermissionEntry(PermissionStore *Store, const CHAR8 *Id, UINT8 PMask, UINT8 DMask) {

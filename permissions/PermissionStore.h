@@ -24,6 +24,9 @@ inline constexpr UINTN kPermissionIdMaxLength = ZELM_SETTING_ID_MAX_LENGTH;
 // "KPLS" as a little-endian number.
 inline constexpr UINT64 kPermissionEntrySignature = 0x534C504B;
 
+// Buckets of the lookup index kept in the store record.
+inline constexpr UINTN kPermissionBuckets = 64;
+
 struct PermissionEntry {
   UINT64 Signature;
   LIST_ENTRY Link;
@@ -31,6 +34,10 @@ struct PermissionEntry {
   UINT8 PMask;
   UINT8 DMask;
   UINT8 IdSize; // length of Id plus its NUL
+  // Lookup index: the hash of Id and the next entry of its bucket, in list
+  // order, so a decision costs a few entries whatever the store's size.
+  UINT32 IdHash;
+  PermissionEntry *BucketNext;
   CHAR8 IdText[1];
 };
 
@@ -43,6 +50,7 @@ struct PermissionStore {
   UINT8 DefaultPMask;
   UINT8 DefaultDMask;
   LIST_ENTRY Entries; // PermissionEntry, in insertion order
+  PermissionEntry *Buckets[kPermissionBuckets];
 };
 
 // The driver's store, or NULL.
@@ -76,6 +84,9 @@ VOID FreePermissionStore(PermissionStore *Store);
 // The first entry whose id is exactly Id, or NULL (also for no store, no
 // id, or an id over 96 characters).
 PermissionEntry *FindPermissionEntry(PermissionStore *Store, const CHAR8 *Id);
+
+// Unlinks Entry from Store and frees it.
+VOID RemovePermissionEntry(PermissionStore *Store, PermissionEntry *Entry);
 
 // Replaces both masks of Id's entry, or adds one; Dirty is not touched.
 // EFI_SUCCESS, or the statuses of AddPermissionEntry.

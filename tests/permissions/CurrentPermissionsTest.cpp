@@ -82,10 +82,7 @@ TEST_F(CurrentPermissionsTest, EmptyStoreStillHasPermissionsAndLsv) {
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   PermissionStore *store = CurrentPermissionStore();
   while (FirstPermissionEntry(store) != nullptr) {
-    PermissionEntry *e = FirstPermissionEntry(store);
-    e->Link.BackLink->ForwardLink = e->Link.ForwardLink;
-    e->Link.ForwardLink->BackLink = e->Link.BackLink;
-    FreePool(e);
+    RemovePermissionEntry(store, FirstPermissionEntry(store));
   }
   CHAR8 *text = nullptr;
   UINTN size = 0;

@@ -5,8 +5,6 @@
 
 #include <cstring>
 
-#include "support/List.h"
-
 #include "tests/permissions/PermissionsTestSupport.h"
 
 namespace {
@@ -299,10 +297,8 @@ TEST_F(PermissionImageTest, SaveWritesOnlyAChangedDirtyStore) {
 TEST_F(PermissionImageTest, ImageOver2048BytesIsRefusedAndStaysDirty) {
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   PermissionStore *store = CurrentPermissionStore();
-  while (!IsListEmpty(&store->Entries)) {
-    PermissionEntry *e = FirstPermissionEntry(store);
-    RemoveEntryList(&e->Link);
-    host::Firmware::Current()->BootServices()->FreePool(e);
+  while (FirstPermissionEntry(store) != nullptr) {
+    RemovePermissionEntry(store, FirstPermissionEntry(store));
   }
   // 49 + 19 * 100 + 99 = 2048: entries of 96 characters, the last of 95.
   for (int i = 0; i < 19; i++) {

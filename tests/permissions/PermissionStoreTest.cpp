@@ -55,6 +55,30 @@ TEST_F(PermissionStoreTest, LookupIsExactAndSetReplacesBothMasksInPlace) {
   EXPECT_EQ(FindPermissionEntry(store, "New.Entry")->Signature, 0x534C504Bu);
 }
 
+// Many entries and duplicates: a lookup answers with the first entry of
+// that id in list order, before and after removals.
+TEST_F(PermissionStoreTest, LookupFindsTheFirstOfDuplicatesAmongManyEntries) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  for (int i = 0; i < 500; i++) {
+    std::string id = "Id" + std::to_string(i % 250);
+    ASSERT_EQ(AddPermissionEntry(store, id.c_str(), static_cast<UINT8>(i), 0), EFI_SUCCESS);
+  }
+  for (int i = 0; i < 250; i++) {
+    std::string id = "Id" + std::to_string(i);
+    PermissionEntry *first = FindPermissionEntry(store, id.c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->PMask, i);
+    RemovePermissionEntry(store, first);
+    ASSERT_NE(FindPermissionEntry(store, id.c_str()), nullptr);
+    EXPECT_EQ(FindPermissionEntry(store, id.c_str())->PMask, static_cast<UINT8>(i + 250));
+    RemovePermissionEntry(store, FindPermissionEntry(store, id.c_str()));
+    EXPECT_EQ(FindPermissionEntry(store, id.c_str()), nullptr);
+  }
+  EXPECT_EQ(EntriesOf(store).size(), 4u);
+  EXPECT_NE(FindPermissionEntry(store, "Zelm.Ztd.Recovery.Enable"), nullptr);
+}
+
 TEST_F(PermissionStoreTest, MissingArgumentsAreRefused) {
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   PermissionStore *store = CurrentPermissionStore();
