@@ -1,6 +1,9 @@
 # Drives CMake: configure once, then build incrementally.
 BUILD ?= build
 JOBS ?= 2
+# Seconds a test may run before it counts as hung (tests with their own
+# limit keep it).
+TEST_TIMEOUT ?= 300
 CMAKE_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
 BUILD_PACKAGES = cmake ninja-build clang clang-format lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev
@@ -17,7 +20,7 @@ demo: configure
 test:
 	@.ci/ensure-packages $(TEST_PACKAGES)
 	@$(MAKE) --no-print-directory build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout $(TEST_TIMEOUT)
 
 # Configures again each time: a build directory configured before the
 # benchmark's packages were installed must find them now.

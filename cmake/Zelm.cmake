@@ -51,7 +51,8 @@ function(zelm_test name)
     endforeach()
     target_link_libraries(${name}${v} PRIVATE GTest::gtest GTest::gtest_main)
     add_test(NAME ${name}${v} COMMAND ${name}${v})
-    set_tests_properties(${name}${v} PROPERTIES
+    # A hang fails instead of stalling the run.
+    set_tests_properties(${name}${v} PROPERTIES TIMEOUT 120
       ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1")
   endforeach()
 endfunction()
@@ -72,5 +73,6 @@ function(zelm_fuzzer name)
   endforeach()
   add_test(NAME ${name}_short
            COMMAND ${name} -runs=${A_RUNS} -max_total_time=60 ${A_CORPUS})
+  set_tests_properties(${name}_short PROPERTIES TIMEOUT 120)
   set_property(GLOBAL APPEND PROPERTY ZELM_FUZZERS ${name})
 endfunction()

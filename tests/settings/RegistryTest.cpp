@@ -2,6 +2,7 @@
 // formation of setting groups.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "settings/Registry.h"
 #include "tests/settings/SettingsTestSupport.h"
@@ -119,8 +120,12 @@ TEST_F(RegistryTest, PoolExhaustionDuringRegistrationLeavesNoPartialRecord) {
     EFI_STATUS status;
     bool registered;
   };
-  const Row rows[] = {
-      {1, EFI_OUT_OF_RESOURCES, false}, {2, EFI_SUCCESS, true}, {3, EFI_SUCCESS, true}};
+  // A provider outside its group would escape the group's permission entry,
+  // so failing to join it fails the registration.
+  const Row rows[] = {{1, EFI_OUT_OF_RESOURCES, false},
+                      {2, EFI_OUT_OF_RESOURCES, false},
+                      {3, EFI_OUT_OF_RESOURCES, false},
+                      {4, EFI_SUCCESS, true}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.failing);
     Reboot();
@@ -131,8 +136,42 @@ TEST_F(RegistryTest, PoolExhaustionDuringRegistrationLeavesNoPartialRecord) {
     firmware->BootPool().ClearFaults();
     EXPECT_EQ(FindProvider("Device.IRCamera.Enable") != nullptr, row.registered);
     // A group exists only with a member.
-    EXPECT_EQ(FindGroup("Zelm.OnboardCameras.Enable"), nullptr);
+    EXPECT_EQ(FindGroup("Zelm.OnboardCameras.Enable") != nullptr, row.registered);
   }
+}
+
+// Pool failing at each allocation of a registration: the provider is either
+// registered inside every group that names it, or not at all.
+TEST_F(RegistryTest, RegistrationThatCannotJoinItsGroupFailsWhole) {
+  ASSERT_EQ(Register(FakeProvider("Device.FrontCamera.Enable")), EFI_SUCCESS);
+  for (const char *id : {"Device.USBBoot.Enable", "Device.RearCamera.Enable"}) {
+    for (size_t n = 1;; n++) {
+      SCOPED_TRACE(std::string(id) + " allocation " + std::to_string(n));
+      size_t live = firmware->BootPool().Stats().liveCount;
+      size_t failed = firmware->BootPool().Stats().failedAllocations;
+      firmware->BootPool().FailNth(n);
+      EFI_STATUS status = Register(FakeProvider(id));
+      firmware->BootPool().ClearFaults();
+      if (firmware->BootPool().Stats().failedAllocations == failed) {
+        ASSERT_EQ(status, EFI_SUCCESS);
+        break;
+      }
+      EXPECT_EQ(status, EFI_OUT_OF_RESOURCES);
+      EXPECT_EQ(FindProvider(id), nullptr);
+      EXPECT_EQ(NextGroupContaining(id, nullptr), nullptr);
+      EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);
+    }
+    ASSERT_NE(FindProvider(id), nullptr);
+    EXPECT_NE(NextGroupContaining(id, nullptr), nullptr);
+  }
+  SettingGroup *cameras = FindGroup("Zelm.OnboardCameras.Enable");
+  ASSERT_NE(cameras, nullptr);
+  std::vector<std::string> members;
+  for (GroupMember *m = FirstMember(cameras); m != nullptr; m = NextMember(cameras, m)) {
+    members.push_back(m->Id);
+  }
+  EXPECT_EQ(members,
+            (std::vector<std::string>{"Device.FrontCamera.Enable", "Device.RearCamera.Enable"}));
 }
 
 } // namespace
