@@ -1,4 +1,5 @@
 #include <platform/PlatformGuids.h>
+#include <platform/PlatformRegionTable.h>
 #include <uefi/Protocol/LoadedImage.h>
 #include <uefi/UefiGuids.h>
 #include <zelm/ZelmGuids.h>
@@ -6,14 +7,17 @@
 #include "driver/DriverState.h"
 #include "driver/Hob.h"
 #include "driver/HookRegistry.h"
+#include "driver/ProtocolNotify.h"
 #include "driver/Smm.h"
 #include "driver/Startup.h"
 #include "driver/StartupResources.h"
 #include "driver/TimerCalibration.h"
+#include "permissions/Identities.h"
 #include "permissions/PermissionsApply.h"
 #include "providers/PasswordSetting.h"
 #include "providers/PlatformSetup.h"
 #include "support/FirmwareTables.h"
+#include "support/MappedRange.h"
 #include "support/Memory.h"
 #include "support/VariableAccess.h"
 
@@ -31,6 +35,9 @@ EFI_PCD_PROTOCOL *LocatePcd() {
 }
 
 // The region table: the address in the region-table HOB, else the PCD token.
+// A platform without either may still answer the PCD query (OVMF gives an
+// unknown token a non-canonical value), so an address whose header is not
+// inside the memory map counts as no table.
 const VOID *FindRegionTable() {
   UINT64 address = 0;
   const VOID *hobData = FindGuidHobData(&gPlatformRegionTableHobGuid, sizeof(address));
@@ -38,6 +45,9 @@ const VOID *FindRegionTable() {
     CopyMem(&address, hobData, sizeof(address));
   } else if (EFI_PCD_PROTOCOL *pcd = LocatePcd(); pcd != nullptr && pcd->Get64 != nullptr) {
     address = pcd->Get64(&gPlatformTokenSpaceGuid, PLATFORM_REGION_TABLE_PCD_TOKEN);
+  }
+  if (!IsMappedRange(address, sizeof(PLATFORM_REGION_TABLE_HEADER))) {
+    return nullptr;
   }
   return reinterpret_cast<const VOID *>(static_cast<UINTN>(address));
 }
@@ -84,6 +94,11 @@ VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   InitHookRegistry();
   StartPlatformVariablePath(ImageHandle);
 
+  // The permission store loads once the authentication component is there,
+  // which may be before or after this driver starts.
+  VOID *registration = nullptr;
+  (VOID) NotifyOnProtocol(&gZelmAuthenticationProtocolGuid, InitializePermissionsOnAuthentication,
+                          &registration);
   (VOID) InstallImageProtocols(&gZelmPermissionsApplyProtocolGuid, &mPermissionsApply);
 
   // Provider libraries, in registration order.

@@ -1,9 +1,12 @@
 // Memory, image, configuration-table and miscellaneous boot services
 // (UEFI 2.10 sections 7.2, 7.4, 7.5).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "host/FirmwareState.h"
+#include "host/PlatformRegions.h"
 
 namespace host {
 
@@ -71,9 +74,76 @@ EFI_STATUS EFIAPI FreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI GetMemoryMap(UINTN *, EFI_MEMORY_DESCRIPTOR *, UINTN *, UINTN *, UINT32 *) {
-  EnterBootService();
-  return EFI_UNSUPPORTED;
+// Larger than the structure, as on common firmware, so that a walk by
+// sizeof instead of DescriptorSize goes wrong here too.
+constexpr UINTN kDescriptorSize = 48;
+static_assert(kDescriptorSize >= sizeof(EFI_MEMORY_DESCRIPTOR));
+constexpr UINT32 kDescriptorVersion = 1;
+constexpr UINT64 kMemoryUc = 0x1;
+constexpr UINT64 kMemoryWb = 0x8;
+
+std::vector<EFI_MEMORY_DESCRIPTOR> BuildMemoryMap(const FirmwareState &s) {
+  std::vector<EFI_MEMORY_DESCRIPTOR> map;
+  for (const PlatformMemory::Block &block : PlatformMemory::LiveBlocks()) {
+    UINT64 start = block.address & ~UINT64{kPageSize - 1};
+    UINT64 end = (block.address + block.size + kPageSize - 1) & ~UINT64{kPageSize - 1};
+    EFI_MEMORY_DESCRIPTOR descriptor{};
+    descriptor.Type = EfiMemoryMappedIO;
+    descriptor.PhysicalStart = start;
+    descriptor.NumberOfPages = (end - start) / kPageSize;
+    descriptor.Attribute = kMemoryUc;
+    map.push_back(descriptor);
+  }
+  for (EFI_MEMORY_DESCRIPTOR descriptor : s.memoryMapRanges) {
+    descriptor.Attribute = descriptor.Type == EfiMemoryMappedIO ? kMemoryUc : kMemoryWb;
+    map.push_back(descriptor);
+  }
+  std::stable_sort(map.begin(), map.end(),
+                   [](const EFI_MEMORY_DESCRIPTOR &a, const EFI_MEMORY_DESCRIPTOR &b) {
+                     return a.PhysicalStart < b.PhysicalStart;
+                   });
+  return map;
+}
+
+EFI_STATUS EFIAPI GetMemoryMap(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR *MemoryMap,
+                               UINTN *MapKey, UINTN *DescriptorSize, UINT32 *DescriptorVersion) {
+  FirmwareState *s = EnterBootService();
+  if (s == nullptr) {
+    return EFI_NOT_READY;
+  }
+  if (MemoryMapSize == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  return Guarded([&] {
+    std::vector<EFI_MEMORY_DESCRIPTOR> map = BuildMemoryMap(*s);
+    UINTN needed = map.size() * kDescriptorSize;
+    // The descriptor layout is told even when the buffer is too small, so
+    // the caller can size its buffer in whole descriptors.
+    if (DescriptorSize != nullptr) {
+      *DescriptorSize = kDescriptorSize;
+    }
+    if (DescriptorVersion != nullptr) {
+      *DescriptorVersion = kDescriptorVersion;
+    }
+    if (*MemoryMapSize < needed) {
+      *MemoryMapSize = needed;
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (MemoryMap == nullptr) {
+      return EFI_INVALID_PARAMETER;
+    }
+    auto *out = reinterpret_cast<UINT8 *>(MemoryMap);
+    for (size_t i = 0; i < map.size(); i++) {
+      // Padding past the structure is junk, as in fresh pool.
+      std::memset(out + i * kDescriptorSize, 0xAF, kDescriptorSize);
+      std::memcpy(out + i * kDescriptorSize, &map[i], sizeof(map[i]));
+    }
+    *MemoryMapSize = needed;
+    if (MapKey != nullptr) {
+      *MapKey = s->memoryMapRanges.size() + PlatformMemory::Generation();
+    }
+    return EFI_SUCCESS;
+  });
 }
 
 EFI_STATUS EFIAPI InstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {

@@ -298,6 +298,14 @@ size_t Firmware::TplViolations() const {
   return state_->events.Violations();
 }
 
+void Firmware::AddMemoryMapRange(UINT64 start, UINT64 pages, EFI_MEMORY_TYPE type) {
+  EFI_MEMORY_DESCRIPTOR descriptor{};
+  descriptor.Type = type;
+  descriptor.PhysicalStart = start;
+  descriptor.NumberOfPages = pages;
+  state_->memoryMapRanges.push_back(descriptor);
+}
+
 Pool &Firmware::BootPool() {
   return state_->bootPool;
 }

@@ -49,7 +49,9 @@ struct FirmwareState {
   std::set<VariableId> lockedVariables;
   std::map<EFI_HANDLE, std::unique_ptr<EFI_LOADED_IMAGE_PROTOCOL>> images;
   std::map<UINT64, UINTN> pageCounts; // AllocatePages blocks
-  std::deque<EFI_GUID> guidStore;     // stable GUID copies for ProtocolsPerHandle
+  // Ranges a test added to the memory map, as given (not checked).
+  std::vector<EFI_MEMORY_DESCRIPTOR> memoryMapRanges;
+  std::deque<EFI_GUID> guidStore; // stable GUID copies for ProtocolsPerHandle
 
   // Platform protocols of this boot.
   std::unique_ptr<LIST_ENTRY> hookRegistry;

@@ -118,6 +118,13 @@ public:
   // SMRAM pool (SmmAllocatePool / SmmFreePool).
   Pool &SmmPool();
 
+  // --- Memory map. ---
+  // GetMemoryMap describes every block of every live host::PlatformMemory
+  // (its page-aligned cover, as EfiMemoryMappedIO) and the ranges added
+  // here. A range is taken as given, so a test may add one whose end does
+  // not fit 64 bits.
+  void AddMemoryMapRange(UINT64 start, UINT64 pages, EFI_MEMORY_TYPE type);
+
   // --- Configuration table. ---
   // The table registered under Guid, or NULL (the HOB list is brought up to
   // date with the platform first).

@@ -107,11 +107,50 @@ std::vector<UINT8> BuildDefaultStores(const std::vector<DefaultStoreLayout> &lay
   return out;
 }
 
+namespace {
+
+// Every live PlatformMemory, in the order they were made.
+std::vector<const PlatformMemory *> &LiveMemories() {
+  static std::vector<const PlatformMemory *> memories;
+  return memories;
+}
+
+size_t gMemoryGeneration = 0;
+
+} // namespace
+
+PlatformMemory::PlatformMemory() {
+  LiveMemories().push_back(this);
+}
+
+PlatformMemory::~PlatformMemory() {
+  auto &memories = LiveMemories();
+  memories.erase(std::remove(memories.begin(), memories.end(), this), memories.end());
+  gMemoryGeneration++;
+}
+
 const UINT8 *PlatformMemory::Hold(const std::vector<UINT8> &bytes) {
-  auto block = std::make_unique<UINT8[]>(std::max<size_t>(bytes.size(), 1));
+  size_t size = std::max<size_t>(bytes.size(), 1);
+  auto block = std::make_unique<UINT8[]>(size);
   std::copy(bytes.begin(), bytes.end(), block.get());
   blocks_.push_back(std::move(block));
+  sizes_.push_back(size);
+  gMemoryGeneration++;
   return blocks_.back().get();
+}
+
+std::vector<PlatformMemory::Block> PlatformMemory::LiveBlocks() {
+  std::vector<Block> out;
+  for (const PlatformMemory *memory : LiveMemories()) {
+    for (size_t i = 0; i < memory->blocks_.size(); i++) {
+      out.push_back({Address(memory->blocks_[i].get()), memory->sizes_[i]});
+    }
+  }
+  return out;
+}
+
+size_t PlatformMemory::Generation() {
+  return gMemoryGeneration;
 }
 
 void PublishRegionTableHob(Platform &platform, const VOID *table) {

@@ -76,14 +76,32 @@ std::vector<UINT8> BuildDefaultStore(const DefaultStoreLayout &layout);
 std::vector<UINT8> BuildDefaultStores(const std::vector<DefaultStoreLayout> &layouts);
 
 // Keeps images at fixed addresses, each in a block of exactly its size, so
-// that a read past an image is caught by AddressSanitizer.
+// that a read past an image is caught by AddressSanitizer. While a
+// PlatformMemory lives, the memory map of the live Firmware describes each
+// of its blocks (see GetMemoryMap in BootServices.cpp).
 class PlatformMemory {
 public:
+  struct Block {
+    UINT64 address = 0;
+    size_t size = 0;
+  };
+
+  PlatformMemory();
+  ~PlatformMemory();
+  PlatformMemory(const PlatformMemory &) = delete;
+  PlatformMemory &operator=(const PlatformMemory &) = delete;
+
   const UINT8 *Hold(const std::vector<UINT8> &bytes);
   static UINT64 Address(const VOID *p) { return reinterpret_cast<UINT64>(p); }
 
+  // The blocks of every live PlatformMemory, in the order they were held.
+  static std::vector<Block> LiveBlocks();
+  // Changes with every block held or released; part of the map key.
+  static size_t Generation();
+
 private:
   std::vector<std::unique_ptr<UINT8[]>> blocks_;
+  std::vector<size_t> sizes_;
 };
 
 // The region-table HOB (8 bytes: the table's address).

@@ -9,6 +9,7 @@
 #include "efi/harness/CheckLog.h"
 #include "efi/harness/Console.h"
 #include "efi/harness/ImageLoader.h"
+#include "efi/harness/MarkerFile.h"
 #include "efi/harness/PlatformHobs.h"
 #include "efi/harness/QemuExit.h"
 #include "efi/harness/TestProvider.h"
@@ -16,6 +17,9 @@
 namespace {
 
 constexpr CHAR16 driverFileName[] = u"\\zelm.efi";
+// Present on the ESP for the run on a platform without the region-table
+// HOB, where the driver's PCD query gets whatever the firmware answers.
+constexpr CHAR16 noRegionHobMarker[] = u"\\zelm-no-region-hob";
 
 VOID EFIAPI IgnoreSignal(EFI_EVENT, VOID *) {}
 
@@ -143,7 +147,8 @@ extern "C" EFI_STATUS EFIAPI ZelmHarnessMain(EFI_HANDLE ImageHandle,
   Print("\nzelm-harness: start\n");
 
   CheckLog log;
-  EFI_STATUS status = AddPlatformHobs(SystemTable);
+  BOOLEAN withRegionTable = !MarkerFileExists(ImageHandle, bs, noRegionHobMarker);
+  EFI_STATUS status = AddPlatformHobs(SystemTable, withRegionTable);
   if (log.expect(status == EFI_SUCCESS, "platform HOBs in place", status) &&
       StartDriver(ImageHandle, bs, log)) {
     CheckStartupProtocols(bs, log);

@@ -109,7 +109,7 @@ VOID WriteGuidHob(UINT8 *At, const EFI_GUID &Name, UINT64 Data) {
 
 } // namespace
 
-EFI_STATUS AddPlatformHobs(EFI_SYSTEM_TABLE *SystemTable) {
+EFI_STATUS AddPlatformHobs(EFI_SYSTEM_TABLE *SystemTable, BOOLEAN WithRegionTable) {
   EFI_BOOT_SERVICES *bs = SystemTable->BootServices;
   const UINT8 *oldList = nullptr;
   for (UINTN i = 0; i < SystemTable->NumberOfTableEntries; ++i) {
@@ -128,6 +128,10 @@ EFI_STATUS AddPlatformHobs(EFI_SYSTEM_TABLE *SystemTable) {
   }
   if (hasRegionHob) {
     Print("zelm-harness: info: the firmware has a region-table HOB\n");
+    return EFI_SUCCESS;
+  }
+  if (!WithRegionTable) {
+    Print("zelm-harness: info: region-table HOB left out\n");
     return EFI_SUCCESS;
   }
 

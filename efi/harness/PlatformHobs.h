@@ -10,10 +10,12 @@
 
 // Copies the HOB list, appends the region-table HOB when it lacks one and
 // installs the copy as the HOB-list configuration table. The region table
-// it points to holds one variable-region entry.
+// it points to holds one variable-region entry. With WithRegionTable FALSE
+// the list is left as the firmware made it, so the driver meets a platform
+// without the HOB.
 // EFI_NOT_FOUND: no HOB list. EFI_VOLUME_CORRUPTED: the list has no end
 // within reach. Otherwise the status of AllocatePool or
 // InstallConfigurationTable.
-EFI_STATUS AddPlatformHobs(EFI_SYSTEM_TABLE *SystemTable);
+EFI_STATUS AddPlatformHobs(EFI_SYSTEM_TABLE *SystemTable, BOOLEAN WithRegionTable);
 
 #endif

@@ -2,6 +2,10 @@
 // initialisation.
 #include <platform/PlatformRegionTable.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
 #include "support/RegionTable.h"
 #include "support/VariableAccess.h"
 #include "tests/platform/PlatformTestSupport.h"
@@ -51,6 +55,56 @@ TEST_F(PlatformStartupTest, RegionTableComesFromTheHobElseThePcd) {
     ASSERT_EQ(StartDriver(), EFI_SUCCESS);
     const VOID *expected = c.hob ? hobTable : (c.pcd && c.pcdProtocol ? pcdTable : nullptr);
     EXPECT_EQ(GetPlatformRegionTable(), expected);
+  }
+}
+
+TEST_F(PlatformStartupTest, AnAddressOutsideTheMemoryMapStartsTheDriverWithoutATable) {
+  // A well-formed table that the memory map does not describe: only the
+  // map may tell that an address can be read. Whole pages of its own, so
+  // that no held block's page-aligned cover reaches it.
+  std::vector<UINT8> image = host::BuildRegionTable({});
+  std::unique_ptr<UINT8, decltype(&std::free)> unmapped(
+      static_cast<UINT8 *>(std::aligned_alloc(4096, 4096)), &std::free);
+  ASSERT_NE(unmapped, nullptr);
+  std::memcpy(unmapped.get(), image.data(), image.size());
+  const UINT64 unmappedTable = host::PlatformMemory::Address(unmapped.get());
+  struct Case {
+    const char *name;
+    bool viaHob;
+    UINT64 address;
+  } cases[] = {
+      {"PCD of OVMF's unknown token", false, 0xAFAFAFAFAFAFAFAFull},
+      {"PCD of the first non-canonical address", false, 0x0000800000000000ull},
+      {"PCD of a canonical address in no descriptor", false, 0x00007FFFFFFF0000ull},
+      {"PCD of a table outside the map", false, unmappedTable},
+      {"HOB of OVMF's unknown token", true, 0xAFAFAFAFAFAFAFAFull},
+      {"HOB of a table outside the map", true, unmappedTable},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    platform.ClearHobs();
+    Reboot();
+    // A readable table under the PCD as well: a rejected HOB must not
+    // fall through to it.
+    const UINT8 *pcdTable = memory.Hold(host::BuildRegionTable({}));
+    if (c.viaHob) {
+      std::vector<UINT8> data(sizeof(c.address));
+      std::memcpy(data.data(), &c.address, sizeof(c.address));
+      platform.AddGuidHob(gPlatformRegionTableHobGuid, data);
+      host::PublishRegionTablePcd(platform, pcdTable);
+    } else {
+      platform.SetPcd(gPlatformTokenSpaceGuid, PLATFORM_REGION_TABLE_PCD_TOKEN, c.address);
+    }
+    firmware->InstallPcd();
+    ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+    EXPECT_EQ(GetPlatformRegionTable(), nullptr);
+    UINT32 count = 0;
+    EXPECT_EQ(CountPlatformRegionEntries(&count), EFI_NOT_FOUND);
+    const UINT8 *region = nullptr;
+    UINT64 size = 0;
+    GetDefaultStoreRegion(&region, &size);
+    EXPECT_EQ(region, nullptr);
+    EXPECT_EQ(GetVariableRegionPointer(), nullptr);
   }
 }
 
