@@ -1,7 +1,8 @@
 // The boot test: an EFI application that the firmware's default boot starts
 // from the test ESP. It gives the platform what OVMF lacks, loads and starts
 // the driver image next to it, talks to the driver's protocols as another
-// driver would, prints one line per check and a verdict, and ends QEMU.
+// driver would, plays the authentication component the driver waits for,
+// prints one line per check and a verdict, and ends QEMU.
 #include <platform/PlatformGuids.h>
 #include <uefi/UefiGuids.h>
 #include <zelm/Zelm.h>
@@ -10,6 +11,7 @@
 #include "efi/harness/Console.h"
 #include "efi/harness/ImageLoader.h"
 #include "efi/harness/MarkerFile.h"
+#include "efi/harness/PermissionChecks.h"
 #include "efi/harness/PlatformHobs.h"
 #include "efi/harness/QemuExit.h"
 #include "efi/harness/TestProvider.h"
@@ -152,8 +154,10 @@ extern "C" EFI_STATUS EFIAPI ZelmHarnessMain(EFI_HANDLE ImageHandle,
   if (log.expect(status == EFI_SUCCESS, "platform HOBs in place", status) &&
       StartDriver(ImageHandle, bs, log)) {
     CheckStartupProtocols(bs, log);
+    CheckPermissionStoreStart(SystemTable, log);
     CheckRegistration(bs, log);
     CheckAccess(bs, log);
+    CheckAccessDecisions(bs, log);
   }
 
   if (log.failures() == 0) {
