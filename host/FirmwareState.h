@@ -16,6 +16,7 @@
 #include <set>
 #include <vector>
 
+#include "host/Authentication.h"
 #include "host/Events.h"
 #include "host/HostFirmware.h"
 
@@ -62,6 +63,7 @@ struct FirmwareState {
   size_t pcdMisses = 0;
   std::vector<std::unique_ptr<UINT8[]>> smbiosRecords;
   std::vector<size_t> smbiosSizes;
+  std::unique_ptr<Authentication> authentication;
 
   // Installs Interface on a new handle of the boot-services database.
   void InstallOnNewHandle(const EFI_GUID &guid, VOID *interface);

@@ -22,6 +22,7 @@
 
 namespace host {
 
+class Authentication;
 struct FirmwareState;
 
 // Calls seen by the pointer-conversion service.
@@ -156,6 +157,12 @@ public:
   // Locks a variable host-side, as RequestToLock would.
   void LockVariable(std::u16string_view name, const EFI_GUID &guid);
   bool IsVariableLocked(std::u16string_view name, const EFI_GUID &guid) const;
+  // The authentication component of this boot (host/Authentication.h),
+  // installed on a new handle through the services, so notifications fire;
+  // a test may install it before or after the driver starts. Once per boot.
+  Authentication &InstallAuthentication();
+  // The installed component, or NULL.
+  Authentication *Auth();
 
   // --- SMM. ---
   // EFI_SMM_BASE2_PROTOCOL answering InSmm with InSmm.

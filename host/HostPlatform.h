@@ -99,6 +99,18 @@ private:
   std::map<UINT16, size_t> reads_;
 };
 
+// Which identities (ZELM_IDENTITY_* bits) the authentication component has
+// enrolled; kept by the platform, so enrolment survives a reboot.
+class AuthenticationKeys {
+public:
+  void Enrol(UINT8 identity) { enrolled_ |= identity; }
+  void Unenrol(UINT8 identity) { enrolled_ &= static_cast<UINT8>(~identity); }
+  UINT8 Enrolled() const { return enrolled_; }
+
+private:
+  UINT8 enrolled_ = 0;
+};
+
 class Platform {
 public:
   using Store = std::map<VariableId, Variable>;
@@ -207,6 +219,9 @@ public:
 
   // --- Processor. ---
   CpuModel cpu;
+
+  // --- Authentication component (see host/Authentication.h). ---
+  AuthenticationKeys authentication;
 
   // --- Boots. ---
   // Number of Firmware objects made on this platform.

@@ -4,6 +4,8 @@
 
 #include "driver/DriverState.h"
 #include "driver/HookRegistry.h"
+#include "host/Authentication.h"
+#include "permissions/PermissionImage.h"
 #include "tests/driver/DriverTestSupport.h"
 
 namespace {
@@ -92,18 +94,37 @@ TEST_F(ShutdownTest, HookCallbackRecordIsUnlinkedAndFreed) {
   EXPECT_EQ(firmware->RunHookPoint(gPlatformBootOrderLockHookGuid), 0u);
 }
 
-// Every allocation of the start-up failing in turn: the driver either starts
-// or fails cleanly, never crashes, and a failure leaves no protocol or event.
+// Every allocation of the start-up failing in turn, until a start-up in
+// which none failed: the driver either starts or fails cleanly, never
+// crashes, and a failure leaves no protocol, event or pool block. The
+// authentication component is there with the owner enrolled, so the sweep
+// runs through loading the owner's permissions, which a failure must never
+// replace by the defaults.
 TEST_F(ShutdownTest, PoolFailureAtEveryAllocationNeverLeavesHalfAStart) {
-  for (size_t n = 1; n < 40; n++) {
+  platform.authentication.Enrol(ZELM_IDENTITY_OWNER);
+  Reboot();
+  firmware->InstallAuthentication();
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  // The owner takes every right away from the local identity.
+  ASSERT_NE(CurrentPermissionStore(), nullptr);
+  CurrentPermissionStore()->DefaultPMask = ZELM_IDENTITY_OWNER;
+  CurrentPermissionStore()->Dirty = TRUE;
+  ASSERT_EQ(SavePermissionStore(CurrentPermissionStore()), EFI_SUCCESS);
+  const std::vector<UINT8> owners =
+      platform.FindVariable(u"_SPP", gZelmSettingsManagerVariableGuid)->data;
+  for (size_t n = 1;; n++) {
     SCOPED_TRACE(n);
     Reboot();
+    firmware->InstallAuthentication();
     image = firmware->LoadImage();
     size_t eventsBefore = firmware->OpenEventCount();
     size_t poolMark = firmware->BootPool().Mark();
+    size_t failed = firmware->BootPool().Stats().failedAllocations;
     firmware->BootPool().FailNth(n);
     EFI_STATUS status = firmware->StartImage(image, ZelmDriverEntry);
     firmware->BootPool().ClearFaults();
+    bool injected = firmware->BootPool().Stats().failedAllocations != failed;
+    EXPECT_EQ(platform.FindVariable(u"_SPP", gZelmSettingsManagerVariableGuid)->data, owners);
     if (EFI_ERROR(status)) {
       EXPECT_TRUE(DriverProtocols().empty());
       EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
@@ -113,7 +134,16 @@ TEST_F(ShutdownTest, PoolFailureAtEveryAllocationNeverLeavesHalfAStart) {
     } else {
       EXPECT_NE(Support(), nullptr);
       EXPECT_NE(StartAccess(), nullptr);
+      // Either the owner's permissions or none (every question NOT_READY).
+      if (CurrentPermissionStore() != nullptr) {
+        EXPECT_EQ(CurrentPermissionStore()->DefaultPMask, ZELM_IDENTITY_OWNER);
+      }
     }
+    if (!injected) {
+      EXPECT_EQ(status, EFI_SUCCESS);
+      break;
+    }
+    ASSERT_LT(n, 200u);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <list>
 #include <string>
 
+#include "host/Authentication.h"
 #include "settings/ValueConversion.h"
 #include "support/Pool.h"
 #include "tests/settings/SettingsTestSupport.h"
@@ -103,8 +104,13 @@ EFI_STATUS EFIAPI GetCertInfo(ZELM_AUTHENTICATION_PROTOCOL *, VOID *, const VOID
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI NoEnrolment(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *) {
+  return EFI_DEVICE_ERROR;
+}
+
 TEST_F(ValueConversionTest, CertificatesAreDescribedByTheAuthenticationComponent) {
   ZELM_AUTHENTICATION_PROTOCOL auth = {};
+  auth.GetEnrolledIdentities = NoEnrolment;
   auth.GetCertInfo = GetCertInfo;
   ASSERT_EQ(firmware->InstallProtocol(gZelmAuthenticationProtocolGuid, &auth), EFI_SUCCESS);
   certText = "CN=Owner";
@@ -116,60 +122,101 @@ TEST_F(ValueConversionTest, CertificatesAreDescribedByTheAuthenticationComponent
   EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "No Cert information available");
 }
 
-TEST_F(ValueConversionTest, PacketTextsAreAcceptedOrRefusedByType) {
+// Each accepted text reaches the provider as exactly these bytes, and
+// those bytes read back as the canonical text; every other text is refused
+// and nothing is set.
+TEST_F(ValueConversionTest, PacketTextsBecomeTheseStoredBytesAndBack) {
+  host::Authentication &auth = firmware->InstallAuthentication();
+  ZELM_AUTH_TOKEN token = auth.IssueToken(ZELM_IDENTITY_LOCAL);
   struct Row {
     UINT32 type;
     std::string text;
-    EFI_STATUS status; // NOT_READY: accepted, stopped by the missing permission store
+    EFI_STATUS status;
+    std::vector<UINT8> bytes; // stored when accepted
+    std::string back;         // text of the stored bytes; "" means the same text
   };
+  const std::string longest(0x6000, 's');
+  std::vector<UINT8> longestBytes(longest.begin(), longest.end());
+  longestBytes.push_back(0);
   const std::vector<Row> rows = {
-      {ZELM_SETTING_TYPE_ENABLE, "Enabled", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_ENABLE, "Disabled", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_ENABLE, "enabled", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_ENABLE, "", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "KvPlus3rdParty", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "Custom", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_USBPORT, "UsbPortDataDisabled", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_USBPORT, "UnsupportedValue", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_PASSWORD, "0aeb", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_PASSWORD, "0AFFEB", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_PASSWORD, "0aEb", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_PASSWORD, "0a0eb", EFI_INVALID_PARAMETER}, // odd length
-      {ZELM_SETTING_TYPE_PASSWORD, "0a0b", EFI_INVALID_PARAMETER},  // no suffix
-      {ZELM_SETTING_TYPE_PASSWORD, "eb", EFI_INVALID_PARAMETER},    // too short
-      {ZELM_SETTING_TYPE_PASSWORD, "0geb", EFI_INVALID_PARAMETER},  // not hexadecimal
-      {ZELM_SETTING_TYPE_STRING, "", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_STRING, std::string(0x6000, 's'), EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_STRING, std::string(0x6001, 's'), EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_BINARY, "YWJj", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_BINARY, "YW Jj", EFI_NOT_READY},
-      {ZELM_SETTING_TYPE_BINARY, "", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_BINARY, "  ", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_CERT, "YWJ", EFI_INVALID_PARAMETER},
-      {ZELM_SETTING_TYPE_CERT, "Y!Jj", EFI_INVALID_PARAMETER},
-      {1, "Enabled", EFI_INVALID_PARAMETER},
-      {8, "Enabled", EFI_INVALID_PARAMETER},
+      {ZELM_SETTING_TYPE_ENABLE, "Enabled", EFI_SUCCESS, {1}, ""},
+      {ZELM_SETTING_TYPE_ENABLE, "Disabled", EFI_SUCCESS, {0}, ""},
+      {ZELM_SETTING_TYPE_ENABLE, "enabled", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_ENABLE, "", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "KvOnly", EFI_SUCCESS, {0}, ""},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "KvPlus3rdParty", EFI_SUCCESS, {1}, ""},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "None", EFI_SUCCESS, {2}, ""},
+      {ZELM_SETTING_TYPE_SECUREBOOTKEYS, "Custom", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_USBPORT, "UsbPortEnabled", EFI_SUCCESS, {0x00}, ""},
+      {ZELM_SETTING_TYPE_USBPORT, "UsbPortHwDisabled", EFI_SUCCESS, {0xF0}, ""},
+      {ZELM_SETTING_TYPE_USBPORT, "UsbPortDataDisabled", EFI_SUCCESS, {0xF1}, ""},
+      {ZELM_SETTING_TYPE_USBPORT, "UnsupportedValue", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_PASSWORD, "0aeb", EFI_SUCCESS, {0x0A}, "System Password Set"},
+      {ZELM_SETTING_TYPE_PASSWORD, "0AFFEB", EFI_SUCCESS, {0x0A, 0xFF}, "System Password Set"},
+      {ZELM_SETTING_TYPE_PASSWORD, "00Eb", EFI_SUCCESS, {0x00}, "No System Password"},
+      {ZELM_SETTING_TYPE_PASSWORD, "0a0eb", EFI_INVALID_PARAMETER, {}, ""}, // odd length
+      {ZELM_SETTING_TYPE_PASSWORD, "0a0b", EFI_INVALID_PARAMETER, {}, ""},  // no suffix
+      {ZELM_SETTING_TYPE_PASSWORD, "eb", EFI_INVALID_PARAMETER, {}, ""},    // too short
+      {ZELM_SETTING_TYPE_PASSWORD, "0geb", EFI_INVALID_PARAMETER, {}, ""},  // not hexadecimal
+      {ZELM_SETTING_TYPE_STRING, "", EFI_SUCCESS, {0}, ""},
+      {ZELM_SETTING_TYPE_STRING, "a<b", EFI_SUCCESS, {'a', '<', 'b', 0}, ""},
+      {ZELM_SETTING_TYPE_STRING, longest, EFI_SUCCESS, longestBytes, "(none)"}, // 0x6001 bytes
+      {ZELM_SETTING_TYPE_STRING, std::string(0x6001, 's'), EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_BINARY, "YWJj", EFI_SUCCESS, {'a', 'b', 'c'}, ""},
+      {ZELM_SETTING_TYPE_BINARY, "YW Jj", EFI_SUCCESS, {'a', 'b', 'c'}, "YWJj"},
+      {ZELM_SETTING_TYPE_BINARY, "AP8=", EFI_SUCCESS, {0x00, 0xFF}, ""},
+      {ZELM_SETTING_TYPE_BINARY, "", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_BINARY, "  ", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_CERT, "AQI=", EFI_SUCCESS, {1, 2}, "CN=Zelm Test Certificate"},
+      {ZELM_SETTING_TYPE_CERT, "YWJ", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_CERT, "Y!Jj", EFI_INVALID_PARAMETER, {}, ""},
+      {1, "Enabled", EFI_INVALID_PARAMETER, {}, ""},
+      {8, "Enabled", EFI_INVALID_PARAMETER, {}, ""},
   };
+  const std::vector<UINT8> untouched = {0xEE, 0xEE};
   int n = 0;
   for (const Row &row : rows) {
     SCOPED_TRACE(row.text.substr(0, 40));
     ids_.push_back("Test.Text." + std::to_string(n++));
+    FakeValues()[ids_.back()].bytes = untouched;
     ASSERT_EQ(Register(FakeProvider(ids_.back().c_str(), row.type)), EFI_SUCCESS);
     ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), row.type);
-    ZELM_AUTH_TOKEN token = 1;
     UINT64 flags = 0;
     size_t live = firmware->BootPool().Stats().liveCount;
     EXPECT_EQ(SetSettingFromText(&provider, row.text.c_str(), &token, &flags), row.status);
     EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // temporary buffers freed
+    if (EFI_ERROR(row.status)) {
+      EXPECT_EQ(FakeValues()[ids_.back()].bytes, untouched);
+      continue;
+    }
+    EXPECT_EQ(FakeValues()[ids_.back()].bytes, row.bytes);
+    if (row.type == ZELM_SETTING_TYPE_PASSWORD) {
+      FakeValues()[ids_.back()].bytes = {static_cast<UINT8>(row.bytes[0] != 0)};
+    }
+    CHAR8 *text = SettingValueToText(&provider, FALSE);
+    EXPECT_EQ(text == nullptr ? "(none)" : std::string(text),
+              row.back.empty() ? row.text : row.back);
+    FreePool(text);
   }
   ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Text.0");
-  ZELM_AUTH_TOKEN token = 1;
   UINT64 flags = 0;
   EXPECT_EQ(SetSettingFromText(nullptr, "Enabled", &token, &flags), EFI_INVALID_PARAMETER);
   EXPECT_EQ(SetSettingFromText(&provider, nullptr, &token, &flags), EFI_INVALID_PARAMETER);
   firmware->BootPool().FailNth(1);
-  ZELM_SETTING_PROVIDER binary = FakeProvider("Test.Text.18", ZELM_SETTING_TYPE_BINARY);
+  ZELM_SETTING_PROVIDER binary = FakeProvider("Test.Text.23", ZELM_SETTING_TYPE_BINARY);
   EXPECT_EQ(SetSettingFromText(&binary, "YWJj", &token, &flags), EFI_OUT_OF_RESOURCES);
+}
+
+// Without the authentication component nothing can be changed yet.
+TEST_F(ValueConversionTest, AcceptedTextsWaitForThePermissionStore) {
+  ids_.push_back("Test.Waiting");
+  FakeValues()[ids_.back()].bytes = {0};
+  ASSERT_EQ(Register(FakeProvider(ids_.back().c_str())), EFI_SUCCESS);
+  ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str());
+  ZELM_AUTH_TOKEN token = 1;
+  UINT64 flags = 0;
+  EXPECT_EQ(SetSettingFromText(&provider, "Enabled", &token, &flags), EFI_NOT_READY);
+  EXPECT_EQ(FakeValues()[ids_.back()].bytes, std::vector<UINT8>{0});
 }
 
 } // namespace
