@@ -1,7 +1,9 @@
 // zelm-sim: runs the driver on the firmware double and shows what it offers.
 //
-//   zelm-sim demo [--store FILE]   boot, list the providers and their values,
-//                                  reboot over the same store
+//   zelm-sim demo [--store FILE]   boot with an authentication component,
+//                                  list the providers, their values and who
+//                                  may change them, show the published
+//                                  permissions, reboot over the same store
 //
 // With --store the variable store is loaded from FILE (when it exists) and
 // saved back to it at the end.
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "driver/Entry.h"
+#include "host/Authentication.h"
 #include "host/HostFirmware.h"
 #include "settings/Registry.h"
 #include "support/Text.h"
@@ -69,8 +72,36 @@ std::string ValueText(ZELM_SETTING_ACCESS_PROTOCOL *access, const ZELM_SETTING_P
   return hex;
 }
 
+// Whether the identity behind Token may change the setting, as Get reports.
+const char *Writable(ZELM_SETTING_ACCESS_PROTOCOL *access, const ZELM_SETTING_PROVIDER &provider,
+                     ZELM_AUTH_TOKEN token) {
+  UINT64 flags = 0;
+  UINT8 value[64];
+  UINTN size = sizeof(value);
+  (void)access->Get(access, provider.Id, &token, provider.Type, &size, value, &flags);
+  return (flags & ZELM_SETTING_FLAG_WRITABLE) != 0 ? "yes" : "no";
+}
+
+void ShowVariable(const host::Platform &platform, const char *title, std::u16string_view name,
+                  const EFI_GUID &guid) {
+  const host::Variable *variable = platform.FindVariable(name, guid);
+  if (variable == nullptr) {
+    printf("  %s: absent\n", title);
+    return;
+  }
+  std::string text(variable->data.begin(), variable->data.end());
+  while (!text.empty() && text.back() == '\0') {
+    text.pop_back();
+  }
+  printf("  %s (attributes %u, %zu bytes):\n    %s\n", title, variable->attributes,
+         variable->data.size(), text.c_str());
+}
+
 int Boot(host::Platform &platform, unsigned boot) {
   host::Firmware firmware(platform);
+  // The authentication component is up before the driver, as on a platform
+  // that enrols its keys early.
+  host::Authentication &authentication = firmware.InstallAuthentication();
   EFI_HANDLE image = nullptr;
   EFI_STATUS status = firmware.RunImage(ZelmDriverEntry, EfiBootServicesCode, &image);
   printf("boot %u: driver entry returned %s\n", boot, StatusText(status).c_str());
@@ -84,12 +115,24 @@ int Boot(host::Platform &platform, unsigned boot) {
     printf("  settings access protocol missing after the access-start group\n");
     return 1;
   }
-  printf("  registered providers:\n");
+  auto *permission = static_cast<ZELM_SETTING_PERMISSION_PROTOCOL *>(
+      firmware.FindProtocol(gZelmSettingPermissionProtocolGuid));
+  ZELM_AUTH_TOKEN local = authentication.IssueToken(ZELM_IDENTITY_LOCAL);
+  ZELM_AUTH_TOKEN owner = authentication.IssueToken(ZELM_IDENTITY_OWNER);
+  printf("  registered providers (writable by the local identity / by the owner alone):\n");
   for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
-    printf("    %-40s %-14s flags 0x%llX  value %s\n", e->Provider.Id, TypeName(e->Provider.Type),
-           static_cast<unsigned long long>(e->Provider.Flags),
-           ValueText(access, e->Provider).c_str());
+    UINT8 pMask = 0;
+    EFI_STATUS maskStatus = permission->GetPermission(permission, e->Provider.Id, &pMask);
+    char maskText[8];
+    snprintf(maskText, sizeof(maskText), "0x%02X", pMask);
+    printf("    %-40s %-14s flags 0x%llX  value %s  pmask %s  writable %s / %s\n", e->Provider.Id,
+           TypeName(e->Provider.Type), static_cast<unsigned long long>(e->Provider.Flags),
+           ValueText(access, e->Provider).c_str(),
+           EFI_ERROR(maskStatus) ? StatusText(maskStatus).c_str() : maskText,
+           Writable(access, e->Provider, local), Writable(access, e->Provider, owner));
   }
+  ShowVariable(platform, "ZelmPermissionCurrent", u"ZelmPermissionCurrent",
+               gZelmPermissionVariableGuid);
   firmware.ReadyToBoot();
   printf("  ready-to-boot signalled; %zu variables in the store\n", platform.Variables().size());
   return 0;
