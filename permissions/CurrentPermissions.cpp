@@ -4,6 +4,7 @@
 
 #include "permissions/PermissionStore.h"
 #include "support/FirmwareTables.h"
+#include "support/PacketRecord.h"
 #include "support/Text.h"
 #include "support/XmlTreeGuard.h"
 
@@ -150,10 +151,9 @@ XmlNode *BuildCurrentPermissionsTree(const EFI_TIME *Time) {
   if (EFI_ERROR(XmlParse(kTemplate, sizeof(kTemplate) - 1, tree.out())) || tree.get() == nullptr) {
     return nullptr;
   }
-  CHAR8 date[20];
-  FormatAscii(date, sizeof(date), "%d-%02d-%02dT%02d:%02d:%02d", Time->Year, Time->Month, Time->Day,
-              Time->Hour, Time->Minute, Time->Second);
-  if (EFI_ERROR(XmlAddNode(tree.get(), "Date", date, nullptr)) ||
+  TimeText date;
+  FormatTimeText(Time, &date);
+  if (EFI_ERROR(XmlAddNode(tree.get(), "Date", date.text, nullptr)) ||
       EFI_ERROR(XmlAddNode(tree.get(), kPermissionsName, nullptr, nullptr))) {
     return nullptr;
   }

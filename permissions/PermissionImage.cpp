@@ -232,6 +232,12 @@ EFI_STATUS LoadPermissionStore(BOOLEAN *Migrated) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS ReloadPermissionStore() {
+  FreePermissionStore(CurrentPermissionStore());
+  SetCurrentPermissionStore(nullptr);
+  return LoadPermissionStore(nullptr);
+}
+
 EFI_STATUS SavePermissionStore(PermissionStore *Store) {
   if (Store == nullptr) {
     return EFI_INVALID_PARAMETER;

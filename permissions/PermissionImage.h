@@ -56,6 +56,11 @@ VOID WritePermissionImage(PermissionStore *Store, UINT8 *Image);
 // (pool exhausted for the store or an entry).
 [[nodiscard]] EFI_STATUS LoadPermissionStore(BOOLEAN *Migrated OPTIONAL);
 
+// Throws the driver's store away and loads "_SPP" again: every change not
+// yet saved is lost. The status of LoadPermissionStore; on failure the
+// pointer stays empty, so every permission question answers EFI_NOT_READY.
+EFI_STATUS ReloadPermissionStore(VOID);
+
 // Writes Store to "_SPP" when it is Dirty and its image differs from the
 // stored one in more than SavedOn; a successful write sets SavedOn and
 // clears Dirty. A stored "_SPP" with other attributes is deleted first, as

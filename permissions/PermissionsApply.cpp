@@ -1,28 +1,170 @@
 #include "permissions/PermissionsApply.h"
 
+#include <zelm/ZelmGuids.h>
+
+#include "permissions/CurrentPermissions.h"
+#include "permissions/Identities.h"
+#include "permissions/PermissionImage.h"
+#include "permissions/PermissionsPacket.h"
+#include "support/FirmwareTables.h"
+#include "support/Memory.h"
+#include "support/PacketRecord.h"
+#include "support/Pool.h"
+
 namespace {
 
-// Permissions packets are not applied by this build yet: every call is
-// refused without touching the packet.
-EFI_STATUS Refuse(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
-  if (This != &mPermissionsApply || Packet == nullptr) {
-    return EFI_INVALID_PARAMETER;
+constexpr UINT8 kOperationDiscard = 1;
+constexpr UINT8 kOperationKeep = 2;
+constexpr UINT32 kResultAttributes = 7;
+
+#pragma pack(push, 1)
+// "KPPR": the result variable's header; layout version 2 is followed by the
+// result text.
+struct PermissionResultHeader {
+  UINT32 Signature;
+  UINT8 LayoutVersion;
+  UINT8 Padding[3];
+  EFI_STATUS Status;
+  UINT32 SessionId;
+};
+#pragma pack(pop)
+static_assert(sizeof(PermissionResultHeader) == 20, "KPPR layout");
+static_assert(offsetof(PermissionResultHeader, Status) == 8, "KPPR layout");
+static_assert(offsetof(PermissionResultHeader, SessionId) == 16, "KPPR layout");
+constexpr UINT32 kResultSignature = 0x5250504B; // "KPPR"
+constexpr UINTN kResultSizeField = sizeof(UINT16);
+
+EFI_STATUS Fail(ZELM_APPLY_PACKET *packet, UINT32 state, EFI_STATUS status) {
+  packet->State = state;
+  packet->Status = status;
+  return status;
+}
+
+// Steps from the record checks to the packet's application.
+EFI_STATUS CheckAndApply(ZELM_APPLY_PACKET *packet) {
+  if (CurrentPermissionStore() == nullptr) {
+    return Fail(packet, kStateInternalFailure, EFI_NOT_READY);
   }
-  return EFI_UNSUPPORTED;
+  if (!PacketBoundsValid(packet)) {
+    Fail(packet, kStateInternalFailure, EFI_ABORTED);
+    return EFI_COMPROMISED_DATA;
+  }
+  UINT32 signatureLength = 0;
+  if (!ReadSignatureLength(packet, &signatureLength) || signatureLength != SignatureBytes(packet)) {
+    return Fail(packet, kStateBadLength, EFI_BAD_BUFFER_SIZE);
+  }
+  ZELM_AUTHENTICATION_PROTOCOL *auth = AuthenticationProtocol();
+  if (EFI_ERROR(auth->Authenticate(auth, packet->PacketData, packet->SignedLength,
+                                   packet->Signature, &packet->AuthToken))) {
+    return Fail(packet, kStateSignatureRefused, EFI_SECURITY_VIOLATION);
+  }
+  packet->State = ZELM_PACKET_STATE_AUTHENTICATED;
+  EFI_STATUS status = ProcessPermissionsPacket(packet);
+  PermissionStore *store = CurrentPermissionStore();
+  if (!EFI_ERROR(status) && store != nullptr) {
+    store->Dirty = TRUE;
+    packet->PermissionsChanged = 1;
+  }
+  return status;
 }
 
 EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
-  return Refuse(This, Packet);
+  if (This != &mPermissionsApply || Packet == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Packet->ResultText = nullptr;
+  Packet->ResultSize = 0;
+  ZELM_AUTHENTICATION_PROTOCOL *auth = AuthenticationProtocol();
+  if (auth == nullptr) {
+    // A pending packet must not look applied to the transport.
+    return Packet->State == ZELM_PACKET_STATE_PENDING
+               ? Fail(Packet, kStateInternalFailure, EFI_NOT_READY)
+               : EFI_INVALID_PARAMETER;
+  }
+  EFI_STATUS status =
+      Packet->State == ZELM_PACKET_STATE_PENDING ? CheckAndApply(Packet) : EFI_ABORTED;
+  if (Packet->AuthToken != 0) {
+    (VOID) auth->ReleaseToken(auth, &Packet->AuthToken);
+    Packet->AuthToken = 0;
+  }
+  return status;
 }
 
 EFI_STATUS EFIAPI ReportResult(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
-  return Refuse(This, Packet);
+  (VOID) This;
+  if (Packet == nullptr || Packet->State == ZELM_PACKET_STATE_NONE) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const BOOLEAN withText = Packet->FormatVersion == 2;
+  UINTN textSize = 0;
+  if (withText) {
+    // The header holds 16 bits of size; the driver never makes more than
+    // kMaxResultSize, so anything else did not come from ApplyPacket.
+    if (Packet->ResultSize > kMaxResultSize ||
+        (Packet->ResultText == nullptr && Packet->ResultSize != 0)) {
+      return EFI_INVALID_PARAMETER;
+    }
+    textSize = static_cast<UINTN>(Packet->ResultSize);
+  }
+  const UINTN size = sizeof(PermissionResultHeader) + (withText ? kResultSizeField + textSize : 0);
+  PoolPtr<UINT8> buffer(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!buffer) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  PermissionResultHeader header = {};
+  header.Signature = kResultSignature;
+  header.LayoutVersion = withText ? 2 : 1;
+  header.Status = Packet->Status;
+  header.SessionId = Packet->SessionId;
+  CopyMem(buffer.get(), &header, sizeof(header));
+  if (withText) {
+    const UINT16 sizeField = static_cast<UINT16>(textSize);
+    CopyMem(buffer.get() + sizeof(header), &sizeField, sizeof(sizeField));
+    if (textSize != 0) {
+      CopyMem(buffer.get() + sizeof(header) + kResultSizeField, Packet->ResultText, textSize);
+    }
+  }
+  return gRT->SetVariable(const_cast<CHAR16 *>(Packet->ResultVariableName),
+                          &gZelmPermissionVariableGuid, kResultAttributes, size, buffer.get());
+}
+
+// Keeps the pending changes: "_SPP" written, or on failure the stored
+// permissions reloaded so that memory never holds what "_SPP" does not.
+EFI_STATUS KeepChanges() {
+  PermissionStore *store = CurrentPermissionStore();
+  if (store == nullptr) {
+    return EFI_NOT_READY;
+  }
+  EFI_STATUS status = SavePermissionStore(store);
+  if (EFI_ERROR(status)) {
+    (VOID) ReloadPermissionStore();
+    return status;
+  }
+  (VOID) PublishCurrentPermissions(TRUE);
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet,
                                  UINT8 Operation) {
-  (VOID) Operation;
-  return Refuse(This, Packet);
+  if (Packet != nullptr && Packet->State != ZELM_PACKET_STATE_NONE) {
+    (VOID) gRT->SetVariable(const_cast<CHAR16 *>(Packet->MailboxVariableName),
+                            &gZelmPermissionVariableGuid, 0, 0, nullptr);
+  }
+  if (This != &mPermissionsApply || Packet == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Operation != kOperationDiscard && Operation != kOperationKeep) {
+    return Fail(Packet, kStateInternalFailure, EFI_INVALID_PARAMETER);
+  }
+  if (Packet->PermissionsChanged == 0) {
+    return EFI_SUCCESS;
+  }
+  EFI_STATUS status = Operation == kOperationKeep ? KeepChanges() : ReloadPermissionStore();
+  Packet->PermissionsChanged = 0;
+  if (EFI_ERROR(status)) {
+    Fail(Packet, kStateInternalFailure, status);
+  }
+  return status;
 }
 
 } // namespace

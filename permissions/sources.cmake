@@ -8,4 +8,5 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PermissionProtocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PermissionStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PermissionsApply.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PermissionsPacket.cpp
 )

@@ -1,0 +1,58 @@
+// One permissions packet applied to the in-memory store: the packet's XML
+// read, the delegation rules applied entry by entry, and the
+// "ResultsPacket" built. Driven by the permissions-apply protocol.
+#ifndef ZELM_PERMISSIONS_PERMISSIONS_PACKET_H_
+#define ZELM_PERMISSIONS_PERMISSIONS_PACKET_H_
+
+#include <zelm/ZelmApplyPacket.h>
+
+#include "xml/Xml.h"
+
+// States of a refused permissions packet.
+inline constexpr UINT32 kStateVersionTooLow = 240;
+inline constexpr UINT32 kStateMalformed = 248;
+inline constexpr UINT32 kStateBadLength = 253;
+inline constexpr UINT32 kStateSignatureRefused = 254;
+inline constexpr UINT32 kStateInternalFailure = 255;
+
+// Largest result text, its NUL counted.
+inline constexpr UINT64 kMaxResultSize = 8192;
+
+// Bit of an entry's DMask that marks it for removal while a packet applies.
+inline constexpr UINT8 kRemovalMark = 0x04;
+
+// Applies the authenticated packet (State 2) to the driver's store and
+// leaves the serialised results in ResultText and ResultSize. A refusal
+// records State and Status; once the store has been touched it is reloaded
+// from "_SPP", so no partial change survives. Returns the packet's status.
+[[nodiscard]] EFI_STATUS ProcessPermissionsPacket(ZELM_APPLY_PACKET *Packet);
+
+// The result template's tree with "AppliedOn" (Time) and an empty
+// "Permissions" under its root, or NULL.
+XmlNode *BuildPermissionsResultTree(const EFI_TIME *Time);
+
+// *Append is TRUE exactly when the "Append" attribute of Permissions is
+// "True". EFI_INVALID_PARAMETER (not a "Permissions" element, no address);
+// EFI_NOT_FOUND (no "Append").
+[[nodiscard]] EFI_STATUS ReadAppendFlag(const XmlNode *Permissions, BOOLEAN *Append);
+
+// New defaults from the "Default" and (when "Default" is there)
+// "Delegated" attributes; the values passed in stay where an attribute is
+// absent. EFI_INVALID_PARAMETER (not a "Permissions" element, no address,
+// an attribute without text or above 249, a "Delegated" carrying the
+// removal mark); EFI_NOT_FOUND (no "Default").
+[[nodiscard]] EFI_STATUS ReadPermissionsDefaults(const XmlNode *Permissions, UINT8 *PMask,
+                                                 UINT8 *DMask);
+
+// DMask value that stands for "not given".
+inline constexpr UINT8 kDMaskAbsent = 2;
+
+// One permission element: *Id its "Id" text (NULL when the element has
+// none), *PMask, and *DMask (kDMaskAbsent when not given).
+// EFI_INVALID_PARAMETER (no address, a parent not named "Permissions", a
+// mask without text, above 249, or a DMask carrying the removal mark);
+// EFI_NOT_FOUND (no "Id" or no "PMask").
+[[nodiscard]] EFI_STATUS ReadPermissionElement(const XmlNode *Element, const CHAR8 **Id,
+                                               UINT8 *PMask, UINT8 *DMask);
+
+#endif
