@@ -5,6 +5,7 @@
 
 #include <platform/PlatformGuids.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct Entry {
   UINT8 dMask = 0;
   bool operator==(const Entry &) const = default;
 };
+inline void PrintTo(const Entry &e, std::ostream *os) {
+  *os << "{" << e.id << ", " << int(e.pMask) << ", " << int(e.dMask) << "}";
+}
 
 // The header fields of an image; offsets 0 to 48.
 struct ImageHeader {
