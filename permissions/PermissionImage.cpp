@@ -118,18 +118,6 @@ struct EntryLayout {
   return EFI_SUCCESS;
 }
 
-// Deletes "_SPP" when it is stored with attributes a write could not keep.
-VOID DeleteIfOtherAttributes() {
-  UINT32 attributes = 0;
-  UINTN size = 0;
-  EFI_STATUS status = gRT->GetVariable(
-      kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, &attributes, &size, nullptr);
-  if (status == EFI_BUFFER_TOO_SMALL && attributes != kPermissionStoreAttributes) {
-    (VOID) gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, 0, 0,
-                            nullptr);
-  }
-}
-
 // TRUE when "_SPP" holds Image apart from SavedOn, with the right attributes.
 BOOLEAN StoredImageEquals(UINT8 *image, UINTN size) {
   VOID *stored = nullptr;
@@ -260,7 +248,8 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
     return EFI_SUCCESS;
   }
   CopyMem(image.get() + offsetof(PermissionImageHeader, SavedOn), &now, sizeof(now));
-  DeleteIfOtherAttributes();
+  DeleteVariableOfOtherAttributes(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
+                                  kPermissionStoreAttributes);
   EFI_STATUS status =
       gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
                        kPermissionStoreAttributes, size, image.get());

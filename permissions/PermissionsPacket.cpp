@@ -5,25 +5,17 @@
 #include "permissions/PermissionStore.h"
 #include "support/FirmwareTables.h"
 #include "support/PacketRecord.h"
+#include "support/PacketXml.h"
 #include "support/Text.h"
 #include "support/XmlTreeGuard.h"
 
 namespace {
 
-constexpr CHAR8 kResultTemplate[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-                                    "<ResultsPacket xmlns=\"urn:UefiSettings-Schema\">"
-                                    "</ResultsPacket>";
-static_assert(sizeof(kResultTemplate) - 1 == 101, "result template");
 constexpr CHAR8 kPermissionsName[] = "Permissions";
 constexpr UINT8 kMaxMask = 249;
-constexpr UINT64 kMaxVersion = 0xFFFFFFFF;
 // The delegating identities, lowest first; the highest one set in an
 // entry's DMask owns the entry in replace mode.
 constexpr UINT8 kDelegatingBits[] = {0x10, 0x20, 0x40, 0x80};
-
-BOOLEAN NamedExactly(const XmlNode *node, const CHAR8 *name) {
-  return node != nullptr && CompareAscii(node->Name, name) == 0;
-}
 
 // Value of the first attribute called Name, or NULL.
 const CHAR8 *FindAttributeValue(const XmlNode *node, const CHAR8 *name) {
@@ -37,31 +29,12 @@ const CHAR8 *FindAttributeValue(const XmlNode *node, const CHAR8 *name) {
   return nullptr;
 }
 
-// A decimal text at most Limit; FALSE for no text or a larger number.
-BOOLEAN ReadNumber(const CHAR8 *text, UINT64 limit, UINT64 *value) {
-  if (text == nullptr || text[0] == '\0') {
-    return FALSE;
-  }
-  return !EFI_ERROR(ParseDecimal(text, nullptr, value)) && *value <= limit;
-}
-
 BOOLEAN ReadMask(const CHAR8 *text, UINT8 *mask) {
   UINT64 value = 0;
-  if (!ReadNumber(text, kMaxMask, &value)) {
+  if (!ReadDecimalText(text, kMaxMask, &value)) {
     return FALSE;
   }
   *mask = static_cast<UINT8>(value);
-  return TRUE;
-}
-
-// A "Version"-like child of Node read as a 32-bit number.
-BOOLEAN ReadVersionChild(const XmlNode *node, const CHAR8 *name, UINT32 *version) {
-  const XmlNode *child = XmlFindChild(node, name);
-  UINT64 value = 0;
-  if (child == nullptr || !ReadNumber(child->Value, kMaxVersion, &value)) {
-    return FALSE;
-  }
-  *version = static_cast<UINT32>(value);
   return TRUE;
 }
 
@@ -134,7 +107,7 @@ EFI_STATUS PacketRun::Run() {
     return Refuse(kStateMalformed, EFI_ABORTED);
   }
   XmlNode *root = packetTree_.get();
-  if (root->XmlDeclaration == nullptr || !NamedExactly(root, "PermissionsPacket")) {
+  if (root->XmlDeclaration == nullptr || !XmlNamed(root, "PermissionsPacket")) {
     return Malformed();
   }
   UINT32 version = 0;
@@ -289,22 +262,11 @@ EFI_STATUS ProcessPermissionsPacket(ZELM_APPLY_PACKET *Packet) {
 }
 
 XmlNode *BuildPermissionsResultTree(const EFI_TIME *Time) {
-  XmlTreeGuard tree;
-  if (EFI_ERROR(XmlParse(kResultTemplate, sizeof(kResultTemplate) - 1, tree.out())) ||
-      tree.get() == nullptr) {
-    return nullptr;
-  }
-  TimeText applied;
-  FormatTimeText(Time, &applied);
-  if (EFI_ERROR(XmlAddNode(tree.get(), "AppliedOn", applied.text, nullptr)) ||
-      EFI_ERROR(XmlAddNode(tree.get(), kPermissionsName, nullptr, nullptr))) {
-    return nullptr;
-  }
-  return tree.release();
+  return BuildResultsTree(Time, kPermissionsName);
 }
 
 EFI_STATUS ReadAppendFlag(const XmlNode *Permissions, BOOLEAN *Append) {
-  if (!NamedExactly(Permissions, kPermissionsName) || Append == nullptr) {
+  if (!XmlNamed(Permissions, kPermissionsName) || Append == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   const CHAR8 *value = FindAttributeValue(Permissions, "Append");
@@ -316,7 +278,7 @@ EFI_STATUS ReadAppendFlag(const XmlNode *Permissions, BOOLEAN *Append) {
 }
 
 EFI_STATUS ReadPermissionsDefaults(const XmlNode *Permissions, UINT8 *PMask, UINT8 *DMask) {
-  if (!NamedExactly(Permissions, kPermissionsName) || PMask == nullptr) {
+  if (!XmlNamed(Permissions, kPermissionsName) || PMask == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   const CHAR8 *defaultText = FindAttributeValue(Permissions, "Default");
@@ -341,7 +303,7 @@ EFI_STATUS ReadPermissionsDefaults(const XmlNode *Permissions, UINT8 *PMask, UIN
 EFI_STATUS ReadPermissionElement(const XmlNode *Element, const CHAR8 **Id, UINT8 *PMask,
                                  UINT8 *DMask) {
   if (Element == nullptr || Id == nullptr || PMask == nullptr || DMask == nullptr ||
-      !NamedExactly(Element->ParentNode, kPermissionsName)) {
+      !XmlNamed(Element->ParentNode, kPermissionsName)) {
     return EFI_INVALID_PARAMETER;
   }
   const XmlNode *id = XmlFindChild(Element, "Id");

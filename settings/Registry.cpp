@@ -173,7 +173,7 @@ VOID ReleaseSettingsRegistry(VOID) {
 }
 
 RegistryEntry *FindProvider(const CHAR8 *Id) {
-  if (SettingIdStartsWithDigit(Id)) {
+  if (Id == nullptr || SettingIdStartsWithDigit(Id)) {
     return nullptr;
   }
   for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
@@ -193,6 +193,9 @@ RegistryEntry *NextProvider(RegistryEntry *Entry) {
 }
 
 SettingGroup *FindGroup(const CHAR8 *Id) {
+  if (Id == nullptr) {
+    return nullptr;
+  }
   for (SettingGroup *g = GroupOf(mRegistry.groups.ForwardLink); g != nullptr;
        g = GroupOf(g->Link.ForwardLink)) {
     if (SettingIdEquals(g->Id, Id)) {
@@ -203,6 +206,9 @@ SettingGroup *FindGroup(const CHAR8 *Id) {
 }
 
 SettingGroup *NextGroupContaining(const CHAR8 *Id, SettingGroup *Cursor) {
+  if (Id == nullptr) {
+    return nullptr;
+  }
   LIST_ENTRY *link = Cursor == nullptr ? mRegistry.groups.ForwardLink : Cursor->Link.ForwardLink;
   for (SettingGroup *g = GroupOf(link); g != nullptr; g = GroupOf(g->Link.ForwardLink)) {
     if (HasMember(g, Id)) {

@@ -50,15 +50,15 @@ VOID ReleaseSettingsRegistry(VOID);
 EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
                                    const ZELM_SETTING_PROVIDER *Provider);
 
-// The entry registered under Id, or NULL (always NULL for an Id that begins
-// with a digit).
+// The entry registered under Id, or NULL (always NULL for a NULL Id or one
+// that begins with a digit).
 RegistryEntry *FindProvider(const CHAR8 *Id);
 
 // Registry iteration in registration order; NULL at the end.
 RegistryEntry *FirstProvider(VOID);
 RegistryEntry *NextProvider(RegistryEntry *Entry);
 
-// The group named Id, or NULL.
+// The group named Id, or NULL (also for a NULL Id).
 SettingGroup *FindGroup(const CHAR8 *Id);
 
 // The first group after Cursor (NULL: from the start) whose members include

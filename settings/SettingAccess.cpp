@@ -61,9 +61,13 @@ EFI_STATUS SetGroup(ZELM_SETTING_ACCESS_PROTOCOL *This, const CHAR8 *id, ZELM_AU
   }
   EFI_STATUS result = EFI_SUCCESS;
   for (GroupMember *m = FirstMember(group); m != nullptr; m = NextMember(group, m)) {
+    // Each member decides on the published settings from its own flags; the
+    // caller sees them all together.
+    UINT64 memberFlags = 0;
     mGuards.set = TRUE;
-    EFI_STATUS status = Set(This, m->Id, authToken, type, valueSize, value, flags);
+    EFI_STATUS status = Set(This, m->Id, authToken, type, valueSize, value, &memberFlags);
     mGuards.set = FALSE;
+    *flags |= memberFlags;
     if (EFI_ERROR(status)) {
       result = status;
     }

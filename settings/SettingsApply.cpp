@@ -1,14 +1,145 @@
 #include "settings/SettingsApply.h"
 
+#include <zelm/ZelmGuids.h>
+
+#include "permissions/Identities.h"
+#include "settings/SettingsPacket.h"
+#include "settings/SettingsVariables.h"
+#include "support/FirmwareTables.h"
+#include "support/Memory.h"
+#include "support/PacketRecord.h"
+#include "support/Pool.h"
+#include "xml/Xml.h"
+
 namespace {
 
-// Settings packets are not applied by this build yet: a packet is refused
-// without being touched, so the transport keeps it for a later firmware.
+#pragma pack(push, 1)
+// "KVSR": the result variable's header, followed by the result text.
+struct SettingsResultHeader {
+  UINT32 Signature;
+  UINT8 LayoutVersion;
+  UINT8 Padding[3];
+  EFI_STATUS Status;
+  UINT32 SessionId;
+  UINT16 ResultSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(SettingsResultHeader) == 22, "KVSR layout");
+static_assert(offsetof(SettingsResultHeader, Status) == 8, "KVSR layout");
+static_assert(offsetof(SettingsResultHeader, SessionId) == 16, "KVSR layout");
+static_assert(offsetof(SettingsResultHeader, ResultSize) == 20, "KVSR layout");
+constexpr UINT32 kResultSignature = 0x5253564B; // "KVSR"
+
+// The authentication protocol: the permission manager's once it has found
+// it, otherwise looked up again for every packet.
+ZELM_AUTHENTICATION_PROTOCOL *LocateAuthentication() {
+  ZELM_AUTHENTICATION_PROTOCOL *auth = AuthenticationProtocol();
+  if (auth != nullptr) {
+    return auth;
+  }
+  VOID *interface = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr, &interface))) {
+    return nullptr;
+  }
+  return static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
+}
+
+// The record's bounds and the signature block's length field. The
+// verifier gets no size, so the block must at least hold what it claims.
+BOOLEAN RecordValid(const ZELM_APPLY_PACKET *packet) {
+  UINT32 blockLength = 0;
+  return PacketBoundsValid(packet) && ReadSignatureLength(packet, &blockLength) &&
+         blockLength <= SignatureBytes(packet);
+}
+
+EFI_STATUS WriteResult(const ZELM_APPLY_PACKET *packet) {
+  const UINTN textSize = packet->ResultText == nullptr ? 0 : static_cast<UINTN>(packet->ResultSize);
+  const UINTN size = sizeof(SettingsResultHeader) + textSize;
+  PoolPtr<UINT8> buffer(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!buffer) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  SettingsResultHeader header = {};
+  header.Signature = kResultSignature;
+  header.LayoutVersion = 1;
+  header.Status = packet->Status;
+  header.SessionId = packet->SessionId;
+  header.ResultSize = static_cast<UINT16>(textSize);
+  CopyMem(buffer.get(), &header, sizeof(header));
+  if (textSize != 0) {
+    CopyMem(buffer.get() + sizeof(header), packet->ResultText, textSize);
+  }
+  return gRT->SetVariable(const_cast<CHAR16 *>(packet->ResultVariableName),
+                          &gZelmSettingsVariableGuid, kPublishedAttributes, size, buffer.get());
+}
+
+// From the record checks to the result variable; State and Status are set
+// on every path that reaches the transport.
+EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth) {
+  if (!RecordValid(packet)) {
+    packet->State = kSettingsStateInternalFailure;
+    packet->Status = EFI_ABORTED;
+    return EFI_COMPROMISED_DATA;
+  }
+  ZELM_SETTINGS_MANAGER_DATA data = {};
+  EFI_STATUS status = LoadSettingsManagerData(&data);
+  if (SettingsManagerDataAbsent(status)) {
+    FreshSettingsManagerData(&data);
+  } else if (EFI_ERROR(status)) {
+    // The floor is unknown: applying could replay an older packet.
+    packet->State = kSettingsStateInternalFailure;
+    packet->Status = EFI_ABORTED;
+    return EFI_ABORTED;
+  }
+  *auth = LocateAuthentication();
+  BOOLEAN accepted = FALSE;
+  if (*auth == nullptr ||
+      EFI_ERROR((*auth)->Authenticate(*auth, packet->PacketData, packet->SignedLength,
+                                      packet->Signature, &packet->AuthToken))) {
+    packet->State = kSettingsStateSignatureRefused;
+    packet->Status = EFI_SECURITY_VIOLATION;
+  } else {
+    packet->State = ZELM_PACKET_STATE_AUTHENTICATED;
+    if (!EFI_ERROR(ProcessSettingsPacket(packet, &data, &accepted))) {
+      InvalidateCurrentSettings();
+    }
+  }
+  // Settings may have changed once the versions were accepted: the floor
+  // rises with them whatever the final outcome.
+  if (accepted) {
+    EFI_STATUS saved = SaveSettingsManagerData(&data);
+    if (EFI_ERROR(saved)) {
+      packet->Status = saved;
+    }
+  }
+  status = WriteResult(packet);
+  return EFI_ERROR(status) ? status : packet->Status;
+}
+
 EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
   if (This != &mSettingsApply || Packet == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  return EFI_UNSUPPORTED;
+  Packet->ResultText = nullptr;
+  Packet->ResultSize = 0;
+  ZELM_AUTHENTICATION_PROTOCOL *auth = nullptr;
+  EFI_STATUS status =
+      Packet->State == ZELM_PACKET_STATE_PENDING ? Apply(Packet, &auth) : EFI_ABORTED;
+  if (Packet->State != ZELM_PACKET_STATE_NONE) {
+    (VOID) gRT->SetVariable(const_cast<CHAR16 *>(Packet->MailboxVariableName),
+                            &gZelmSettingsVariableGuid, 0, 0, nullptr);
+  }
+  if (auth == nullptr) {
+    auth = AuthenticationProtocol();
+  }
+  if (Packet->AuthToken != 0 && auth != nullptr) {
+    (VOID) auth->ReleaseToken(auth, &Packet->AuthToken);
+    Packet->AuthToken = 0;
+  }
+  XmlPoolFree(Packet->ResultText);
+  Packet->ResultText = nullptr;
+  Packet->ResultSize = 0;
+  return status;
 }
 
 // The settings instance writes its result during ApplyPacket; nothing is

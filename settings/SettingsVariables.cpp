@@ -7,12 +7,13 @@
 CHAR16 kSettingsCurrentVariableName[] = u"ZelmSettingsCurrent";
 CHAR16 kSettingsManagerIdVariableName[] = u"_SMID";
 
+// Deletions pass attributes 0, so they succeed whatever attributes the
+// variable was written with.
 VOID InvalidateCurrentSettings(VOID) {
-  gRT->SetVariable(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid, kPublishedAttributes,
-                   0, nullptr);
+  gRT->SetVariable(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid, 0, 0, nullptr);
 }
 
 VOID DeleteSettingsManagerId(VOID) {
-  gRT->SetVariable(kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid,
-                   kStoreAttributes, 0, nullptr);
+  gRT->SetVariable(kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid, 0, 0,
+                   nullptr);
 }

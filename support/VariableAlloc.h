@@ -23,4 +23,9 @@
                                                         VOID **Buffer, UINTN *Size OPTIONAL,
                                                         UINT32 *Attributes OPTIONAL);
 
+// Deletes Name / Guid when it is stored with attributes other than
+// Attributes: the firmware refuses a write that changes them, so a variable
+// planted with others would block every later write.
+VOID DeleteVariableOfOtherAttributes(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 Attributes);
+
 #endif

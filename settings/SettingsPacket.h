@@ -1,0 +1,30 @@
+// One authenticated settings packet applied setting by setting under the
+// signer's identity, with its "ResultsPacket".
+#ifndef ZELM_SETTINGS_SETTINGS_PACKET_H_
+#define ZELM_SETTINGS_SETTINGS_PACKET_H_
+
+#include <zelm/ZelmApplyPacket.h>
+
+#include "settings/SettingsManagerData.h"
+
+// States of a refused settings packet.
+inline constexpr UINT32 kSettingsStateVersionTooLow = 240;
+inline constexpr UINT32 kSettingsStateMalformed = 248;
+inline constexpr UINT32 kSettingsStateBadVersions = 253;
+inline constexpr UINT32 kSettingsStateSignatureRefused = 254;
+inline constexpr UINT32 kSettingsStateInternalFailure = 255;
+
+// Largest result text, its NUL counted.
+inline constexpr UINT64 kSettingsMaxResultSize = 8192;
+
+// Applies the packet (State 2) and leaves the result text in ResultText
+// and ResultSize (NULL and 0 when none could be made); records State and
+// Status and returns the status. *VersionsAccepted is set once both
+// version checks have passed and Data holds the packet's versions: from
+// then on settings may have changed, so Data must be saved whatever the
+// outcome.
+[[nodiscard]] EFI_STATUS ProcessSettingsPacket(ZELM_APPLY_PACKET *Packet,
+                                               ZELM_SETTINGS_MANAGER_DATA *Data,
+                                               BOOLEAN *VersionsAccepted);
+
+#endif

@@ -1,0 +1,50 @@
+#include "support/PacketXml.h"
+
+#include "support/PacketRecord.h"
+#include "support/Text.h"
+#include "support/XmlTreeGuard.h"
+
+namespace {
+
+constexpr CHAR8 kResultTemplate[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                                    "<ResultsPacket xmlns=\"urn:UefiSettings-Schema\">"
+                                    "</ResultsPacket>";
+static_assert(sizeof(kResultTemplate) - 1 == 101, "result template");
+
+} // namespace
+
+XmlNode *BuildResultsTree(const EFI_TIME *Time, const CHAR8 *ListName) {
+  XmlTreeGuard tree;
+  if (EFI_ERROR(XmlParse(kResultTemplate, sizeof(kResultTemplate) - 1, tree.out())) ||
+      tree.get() == nullptr) {
+    return nullptr;
+  }
+  TimeText applied;
+  FormatTimeText(Time, &applied);
+  if (EFI_ERROR(XmlAddNode(tree.get(), "AppliedOn", applied.text, nullptr)) ||
+      EFI_ERROR(XmlAddNode(tree.get(), ListName, nullptr, nullptr))) {
+    return nullptr;
+  }
+  return tree.release();
+}
+
+BOOLEAN XmlNamed(const XmlNode *Node, const CHAR8 *Name) {
+  return Node != nullptr && CompareAscii(Node->Name, Name) == 0;
+}
+
+BOOLEAN ReadDecimalText(const CHAR8 *Text, UINT64 Limit, UINT64 *Value) {
+  if (Text == nullptr || Text[0] == '\0') {
+    return FALSE;
+  }
+  return !EFI_ERROR(ParseDecimal(Text, nullptr, Value)) && *Value <= Limit;
+}
+
+BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version) {
+  const XmlNode *child = XmlFindChild(Node, Name);
+  UINT64 value = 0;
+  if (child == nullptr || !ReadDecimalText(child->Value, 0xFFFFFFFF, &value)) {
+    return FALSE;
+  }
+  *Version = static_cast<UINT32>(value);
+  return TRUE;
+}
