@@ -8,6 +8,7 @@
 #include "permissions/PermissionProtocol.h"
 #include "permissions/PermissionStore.h"
 #include "providers/PlatformSetup.h"
+#include "settings/CurrentSettings.h"
 #include "settings/Registry.h"
 #include "settings/SettingAccess.h"
 #include "settings/SettingsApply.h"
@@ -23,9 +24,11 @@ VOID EFIAPI OnAccessStart(EFI_EVENT Event, VOID *Context) {
   (VOID) InstallImageProtocols(&gZelmSettingAccessProtocolGuid, &mSettingAccess);
 }
 
-// Ready-to-boot, once per boot.
+// Ready-to-boot, once per boot: what the operating system reads is
+// published, then the event goes.
 VOID EFIAPI OnReadyToBoot(EFI_EVENT Event, VOID *Context) {
   (VOID) Context;
+  PublishCurrentSettings();
   CloseTrackedEvent(Event);
 }
 

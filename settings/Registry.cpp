@@ -205,6 +205,14 @@ SettingGroup *FindGroup(const CHAR8 *Id) {
   return nullptr;
 }
 
+SettingGroup *FirstGroup(VOID) {
+  return GroupOf(mRegistry.groups.ForwardLink);
+}
+
+SettingGroup *NextGroup(SettingGroup *Group) {
+  return GroupOf(Group->Link.ForwardLink);
+}
+
 SettingGroup *NextGroupContaining(const CHAR8 *Id, SettingGroup *Cursor) {
   if (Id == nullptr) {
     return nullptr;

@@ -58,6 +58,9 @@ RegistryEntry *FindProvider(const CHAR8 *Id);
 RegistryEntry *FirstProvider(VOID);
 RegistryEntry *NextProvider(RegistryEntry *Entry);
 
+// Group iteration in the order groups were formed; NULL at the end.
+SettingGroup *FirstGroup(VOID);
+SettingGroup *NextGroup(SettingGroup *Group);
 // The group named Id, or NULL (also for a NULL Id).
 SettingGroup *FindGroup(const CHAR8 *Id);
 

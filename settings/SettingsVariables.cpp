@@ -5,6 +5,7 @@
 #include "support/FirmwareTables.h"
 
 CHAR16 kSettingsCurrentVariableName[] = u"ZelmSettingsCurrent";
+CHAR16 kUefiSettingsCurrentVariableName[] = u"UEFISettingsCurrent";
 CHAR16 kSettingsManagerIdVariableName[] = u"_SMID";
 
 // Deletions pass attributes 0, so they succeed whatever attributes the

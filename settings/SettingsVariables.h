@@ -8,8 +8,9 @@
 constexpr UINT32 kStoreAttributes = 0x3;     // non-volatile, boot-service access
 constexpr UINT32 kPublishedAttributes = 0x7; // plus runtime access
 
-extern CHAR16 kSettingsCurrentVariableName[];   // "ZelmSettingsCurrent"
-extern CHAR16 kSettingsManagerIdVariableName[]; // "_SMID"
+extern CHAR16 kSettingsCurrentVariableName[];     // "ZelmSettingsCurrent"
+extern CHAR16 kUefiSettingsCurrentVariableName[]; // "UEFISettingsCurrent"
+extern CHAR16 kSettingsManagerIdVariableName[];   // "_SMID"
 
 // Deletes the published current settings, so the next ready-to-boot
 // publishes them again.

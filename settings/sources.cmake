@@ -1,5 +1,6 @@
 # Firmware sources of settings/.
 list(APPEND ZELM_FIRMWARE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/CurrentSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingAccess.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingsApply.cpp
