@@ -12,6 +12,10 @@ std::map<std::string, FakeValue> &FakeValues() {
 EFI_STATUS EFIAPI FakeSet(const ZELM_SETTING_PROVIDER *This, UINTN ValueSize, const VOID *Value,
                           UINT64 *Flags) {
   FakeValue &v = FakeValues()[This->Id];
+  if (EFI_ERROR(v.setStatus)) {
+    return v.setStatus;
+  }
+  *Flags |= v.setFlags;
   const auto *bytes = static_cast<const UINT8 *>(Value);
   if (v.bytes == std::vector<UINT8>(bytes, bytes + ValueSize)) {
     *Flags |= ZELM_SETTING_FLAG_UNCHANGED;

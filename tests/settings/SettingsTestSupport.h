@@ -15,6 +15,8 @@ namespace settingstest {
 struct FakeValue {
   std::vector<UINT8> bytes{0};
   EFI_STATUS getStatus = EFI_SUCCESS;
+  EFI_STATUS setStatus = EFI_SUCCESS; // returned by Set, which then changes nothing
+  UINT64 setFlags = 0;                // ORed into the flags of every Set
   int setDefaultCalls = 0;
 };
 
