@@ -1,5 +1,6 @@
 // Settings packets through the settings-apply protocol: the results, the
 // "KVSR" variable, the version floor in "_SMID", and the packet's effects.
+#include "settings/Registry.h"
 #include "tests/settings/SettingsPacketTestSupport.h"
 
 #include <uefi/UefiGuids.h>
@@ -150,6 +151,31 @@ TEST_F(SettingsPacketTest, SameVersionsApplyWithoutRewritingSmid) {
   ASSERT_EQ(smid.size(), 45u);
   EXPECT_EQ(std::vector<UINT8>(smid.begin() + 5, smid.begin() + 13),
             std::vector<UINT8>({6, 0, 0, 0, 2, 0, 0, 0}));
+}
+
+TEST_F(SettingsPacketTest, GroupMembersDecideOnThePublishedSettingsFromTheirOwnFlags) {
+  FakeValues()["Device.FrontCamera.Enable"].bytes = {1};
+  FakeValues()["Device.RearCamera.Enable"].bytes = {0};
+  for (const char *id : {"Device.FrontCamera.Enable", "Device.RearCamera.Enable"}) {
+    ASSERT_EQ(Register(settingstest::FakeProvider(id)), EFI_SUCCESS);
+  }
+  platform.PutVariable(u"ZelmSettingsCurrent", gZelmSettingsVariableGuid, 7, "published");
+  ZELM_AUTH_TOKEN token = Token(settingspackettest::kLocal);
+  UINT8 enabled = 1;
+  UINT64 flags = 0;
+  // The front camera is unchanged; the rear one changes after it.
+  EXPECT_EQ(access->Set(access, "Zelm.OnboardCameras.Enable", &token, ZELM_SETTING_TYPE_ENABLE, 1,
+                        &enabled, &flags),
+            EFI_SUCCESS);
+  EXPECT_EQ(flags, ZELM_SETTING_FLAG_UNCHANGED);
+  EXPECT_EQ(FakeValues()["Device.RearCamera.Enable"].bytes, std::vector<UINT8>{1});
+  EXPECT_TRUE(SettingsCurrent().empty());
+}
+
+TEST_F(SettingsPacketTest, LookupsRefuseANullId) {
+  EXPECT_EQ(FindProvider(nullptr), nullptr);
+  EXPECT_EQ(FindGroup(nullptr), nullptr);
+  EXPECT_EQ(NextGroupContaining(nullptr, nullptr), nullptr);
 }
 
 } // namespace
