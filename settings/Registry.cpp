@@ -21,11 +21,39 @@ constexpr GroupRow kGroupTable[] = {
     {"Zelm.BootExternalMedia.Enable", {"Device.USBBoot.Enable", nullptr, nullptr}},
 };
 
+// A registry entry and, in the same allocation, its place in the lookup
+// index: a packet looks every setting up, so lookups must not walk the list.
+struct IndexedEntry {
+  RegistryEntry entry;
+  IndexedEntry *bucketNext; // next entry of the bucket, in registration order
+  UINT32 hash;
+};
+constexpr UINTN kBuckets = 64;
+
 struct Registry {
   LIST_ENTRY providers;
   LIST_ENTRY groups;
+  IndexedEntry *buckets[kBuckets];
 };
 Registry mRegistry;
+static_assert(offsetof(IndexedEntry, entry) == 0, "a registry entry is freed as its allocation");
+
+// FNV-1a over the characters that take part in a comparison.
+UINT32 IdHash(const CHAR8 *id) {
+  UINT32 hash = 2166136261u;
+  for (UINTN i = 0; i < ZELM_SETTING_ID_MAX_LENGTH && id[i] != '\0'; i++) {
+    hash = (hash ^ static_cast<UINT8>(id[i])) * 16777619u;
+  }
+  return hash;
+}
+
+VOID AddToIndex(IndexedEntry *indexed) {
+  IndexedEntry **slot = &mRegistry.buckets[indexed->hash % kBuckets];
+  while (*slot != nullptr) {
+    slot = &(*slot)->bucketNext;
+  }
+  *slot = indexed;
+}
 
 RegistryEntry *EntryOf(LIST_ENTRY *link) {
   return link == &mRegistry.providers
@@ -120,6 +148,7 @@ EFI_STATUS EnterIntoGroups(const CHAR8 *id) {
 VOID InitSettingsRegistry(VOID) {
   InitializeListHead(&mRegistry.providers);
   InitializeListHead(&mRegistry.groups);
+  ZeroMem(mRegistry.buckets, sizeof(mRegistry.buckets));
 }
 
 EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
@@ -137,10 +166,11 @@ EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
       FindProvider(copy.Id) != nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  auto *entry = static_cast<RegistryEntry *>(AllocZeroedPool(sizeof(RegistryEntry)));
-  if (entry == nullptr) {
+  auto *indexed = static_cast<IndexedEntry *>(AllocZeroedPool(sizeof(IndexedEntry)));
+  if (indexed == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
+  RegistryEntry *entry = &indexed->entry;
   entry->Signature = kRegistryEntrySignature;
   CopyMem(&entry->Provider, &copy, sizeof(copy));
   InsertTailList(&mRegistry.providers, &entry->Link);
@@ -148,9 +178,11 @@ EFI_STATUS EFIAPI RegisterProvider(ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *This,
   if (EnterIntoGroups(copy.Id) == EFI_OUT_OF_RESOURCES) {
     RemoveMember(copy.Id);
     RemoveEntryList(&entry->Link);
-    FreePool(entry);
+    FreePool(indexed);
     return EFI_OUT_OF_RESOURCES;
   }
+  indexed->hash = IdHash(copy.Id);
+  AddToIndex(indexed);
   return EFI_SUCCESS;
 }
 
@@ -168,17 +200,19 @@ VOID ReleaseSettingsRegistry(VOID) {
   while (!IsListEmpty(&mRegistry.providers)) {
     RegistryEntry *entry = FirstProvider();
     RemoveEntryList(&entry->Link);
-    FreePool(entry);
+    FreePool(entry); // the start of its IndexedEntry
   }
+  ZeroMem(mRegistry.buckets, sizeof(mRegistry.buckets));
 }
 
 RegistryEntry *FindProvider(const CHAR8 *Id) {
   if (Id == nullptr || SettingIdStartsWithDigit(Id)) {
     return nullptr;
   }
-  for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
-    if (SettingIdEquals(e->Provider.Id, Id)) {
-      return e;
+  const UINT32 hash = IdHash(Id);
+  for (IndexedEntry *e = mRegistry.buckets[hash % kBuckets]; e != nullptr; e = e->bucketNext) {
+    if (e->hash == hash && SettingIdEquals(e->entry.Provider.Id, Id)) {
+      return &e->entry;
     }
   }
   return nullptr;

@@ -10,8 +10,14 @@ CHAR16 kSettingsManagerIdVariableName[] = u"_SMID";
 
 // Deletions pass attributes 0, so they succeed whatever attributes the
 // variable was written with.
+// A read first: a packet changing many settings deletes the document once
+// rather than writing the store for every setting.
 VOID InvalidateCurrentSettings(VOID) {
-  gRT->SetVariable(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid, 0, 0, nullptr);
+  UINTN size = 0;
+  if (gRT->GetVariable(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid, nullptr, &size,
+                       nullptr) != EFI_NOT_FOUND) {
+    gRT->SetVariable(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid, 0, 0, nullptr);
+  }
 }
 
 VOID DeleteSettingsManagerId(VOID) {

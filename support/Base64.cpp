@@ -6,24 +6,25 @@ namespace {
 
 constexpr CHAR8 kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Value of an alphabet character, or -1.
+// Value of each alphabet character; 0xFF for every other byte.
+struct SextetTable {
+  UINT8 value[256];
+};
+constexpr SextetTable MakeSextets() {
+  SextetTable t = {};
+  for (UINT8 &v : t.value) {
+    v = 0xFF;
+  }
+  for (int i = 0; i < 64; i++) {
+    t.value[static_cast<UINT8>(kAlphabet[i])] = static_cast<UINT8>(i);
+  }
+  return t;
+}
+constexpr SextetTable kSextets = MakeSextets();
+
 int sextet(CHAR8 c) {
-  if (c >= 'A' && c <= 'Z') {
-    return c - 'A';
-  }
-  if (c >= 'a' && c <= 'z') {
-    return c - 'a' + 26;
-  }
-  if (c >= '0' && c <= '9') {
-    return c - '0' + 52;
-  }
-  if (c == '+') {
-    return 62;
-  }
-  if (c == '/') {
-    return 63;
-  }
-  return -1;
+  const UINT8 v = kSextets.value[static_cast<UINT8>(c)];
+  return v == 0xFF ? -1 : v;
 }
 
 bool isSpace(CHAR8 c) {
@@ -40,6 +41,28 @@ EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
   UINTN padding = 0;  // "=" seen so far
   UINTN produced = 0;
   for (UINTN i = 0; i < length; ++i) {
+    // Whole groups of four alphabet characters, the bulk of any text.
+    while (inGroup == 0 && padding == 0 && i + 4 <= length) {
+      const UINT8 *p = reinterpret_cast<const UINT8 *>(in + i);
+      const UINT32 a = kSextets.value[p[0]];
+      const UINT32 b = kSextets.value[p[1]];
+      const UINT32 c = kSextets.value[p[2]];
+      const UINT32 d = kSextets.value[p[3]];
+      if ((a | b | c | d) == 0xFF || ((a | b | c | d) & 0xC0) != 0) {
+        break;
+      }
+      const UINT32 group = a << 18 | b << 12 | c << 6 | d;
+      for (UINTN k = 0; k < 3; k++) {
+        if (out != nullptr && produced < limit) {
+          out[produced] = static_cast<UINT8>(group >> (16 - 8 * k));
+        }
+        ++produced;
+      }
+      i += 4;
+    }
+    if (i >= length) {
+      break;
+    }
     const CHAR8 c = in[i];
     if (isSpace(c)) {
       continue;

@@ -28,16 +28,17 @@ protected:
     platform.EraseVariable(u"_SMID", gZelmSettingsManagerVariableGuid);
     FakeValues()["Device.A.Enable"].bytes = {0};
     BootAgain();
+    platform.PutVariable(u"ZelmSettingsCurrent", gZelmSettingsVariableGuid, 7, "published");
     auto packet = Deliver(kPacket);
     host::Pool &pool = firmware->BootPool();
     const size_t live = pool.Stats().liveCount;
     const size_t failed = pool.Stats().failedAllocations;
     const size_t writes = platform.SetVariableLog().size();
     std::u16string failedWrite;
+    size_t count = 0;
     if (kind == Fault::Pool) {
       pool.FailNth(n);
     } else {
-      size_t count = 0;
       platform.setVariableHook = [&](const host::SetVariableCall &call) {
         if (++count == n) {
           failedWrite = call.name;
@@ -80,6 +81,7 @@ protected:
       EXPECT_EQ(record.Status, EFI_SUCCESS);
       EXPECT_EQ(ResultOf(*packet).status, EFI_SUCCESS);
       EXPECT_EQ(FakeValues()["Device.A.Enable"].bytes, std::vector<UINT8>{1});
+      EXPECT_TRUE(SettingsCurrent().empty()) << "stale published settings";
     }
     EXPECT_EQ(pool.Stats().liveCount, live) << "leak";
     EXPECT_EQ(pool.Stats().invalidFrees, 0u);
