@@ -1,0 +1,143 @@
+// Fuzz target for the settings ApplyPacket: any payload under a valid
+// signature, applied to a driver with a few providers and a group.
+//
+// Checked on every input: the call returns; the packet never stays pending;
+// the mailbox is gone, the token released, the record's result fields
+// cleared; a success is State 4 with a result variable that says so; and
+// nothing the call allocated stays allocated.
+#include <zelm/Zelm.h>
+#include <zelm/ZelmGuids.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/Entry.h"
+#include "host/HostFirmware.h"
+#include "host/Transport.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) {
+    abort();
+  }
+}
+
+std::map<std::string, std::vector<UINT8>> &Values() {
+  static auto *values = new std::map<std::string, std::vector<UINT8>>;
+  return *values;
+}
+
+EFI_STATUS EFIAPI Set(const ZELM_SETTING_PROVIDER *This, UINTN Size, const VOID *Value,
+                      UINT64 *Flags) {
+  std::vector<UINT8> bytes(static_cast<const UINT8 *>(Value),
+                           static_cast<const UINT8 *>(Value) + Size);
+  if (Values()[This->Id] == bytes) {
+    *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
+  }
+  Values()[This->Id] = bytes;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI Get(const ZELM_SETTING_PROVIDER *This, UINTN *Size, VOID *Value) {
+  const std::vector<UINT8> &bytes = Values()[This->Id];
+  if (*Size < bytes.size()) {
+    *Size = bytes.size();
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  *Size = bytes.size();
+  memcpy(Value, bytes.data(), bytes.size());
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SetDefault(const ZELM_SETTING_PROVIDER *) {
+  return EFI_SUCCESS;
+}
+
+struct Boot {
+  host::Platform platform;
+  std::unique_ptr<host::Firmware> firmware;
+  ZELM_APPLY_PACKET_PROTOCOL *apply = nullptr;
+};
+
+Boot &TheBoot() {
+  static Boot *boot = [] {
+    auto *b = new Boot;
+    b->platform.authentication.Enrol(ZELM_IDENTITY_LOCAL | ZELM_IDENTITY_OWNER);
+    b->firmware = std::make_unique<host::Firmware>(b->platform);
+    b->firmware->InstallAuthentication();
+    Check(b->firmware->RunImage(ZelmDriverEntry) == EFI_SUCCESS);
+    b->firmware->SignalEventGroup(gZelmSettingAccessStartEventGroupGuid);
+    auto *support = static_cast<ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *>(
+        b->firmware->FindProtocol(gZelmSettingProviderSupportProtocolGuid));
+    struct Row {
+      const char *id;
+      UINT32 type;
+      std::vector<UINT8> value;
+    };
+    static const Row rows[] = {
+        {"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
+        {"Device.USBBoot.Enable", ZELM_SETTING_TYPE_ENABLE, {1}},
+        {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
+        {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}},
+        {"Device.Cert", ZELM_SETTING_TYPE_CERT, {3}},
+        {"Device.Keys", ZELM_SETTING_TYPE_SECUREBOOTKEYS, {0}},
+        {"Device.Port", ZELM_SETTING_TYPE_USBPORT, {0}},
+    };
+    for (const Row &row : rows) {
+      Values()[row.id] = row.value;
+      ZELM_SETTING_PROVIDER provider = {row.id, row.type, 0, Set, Get, Get, SetDefault};
+      Check(support->RegisterProvider(support, &provider) == EFI_SUCCESS);
+    }
+    b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
+        b->firmware->FindProtocol(gZelmSettingsApplyProtocolGuid));
+    return b;
+  }();
+  return *boot;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Boot &boot = TheBoot();
+  if (size < 1 || size > ZELM_MAX_PACKET_SIZE - 64) {
+    return 0;
+  }
+  // The first byte picks the signer; the rest is the payload.
+  const UINT8 signer = (data[0] & 1) != 0 ? ZELM_IDENTITY_OWNER : ZELM_IDENTITY_LOCAL;
+  std::string payload(reinterpret_cast<const char *>(data + 1), size - 1);
+  host::Pool &pool = boot.firmware->BootPool();
+  {
+    host::Delivery delivery(boot.platform, host::PacketKind::Settings,
+                            host::SignPacket(payload, signer));
+    // The floor stays low so that most inputs reach the settings.
+    boot.platform.EraseVariable(u"_SMID", gZelmSettingsManagerVariableGuid);
+    const size_t live = pool.Stats().liveCount;
+    ZELM_APPLY_PACKET *record = delivery.Record();
+    EFI_STATUS status = boot.apply->ApplyPacket(boot.apply, record);
+    Check(record->State != ZELM_PACKET_STATE_PENDING);
+    Check(!delivery.MailboxPresent());
+    Check(record->AuthToken == 0 && record->ResultText == nullptr && record->ResultSize == 0);
+    std::vector<UINT8> result = delivery.ResultVariable();
+    if (status == EFI_SUCCESS) {
+      Check(record->State == ZELM_PACKET_STATE_APPLIED && record->Status == EFI_SUCCESS);
+      Check(result.size() > 22 && result.back() == 0);
+      EFI_STATUS stored = 0;
+      memcpy(&stored, result.data() + 8, sizeof(stored));
+      Check(stored == EFI_SUCCESS);
+      Check(static_cast<size_t>(result[20] | result[21] << 8) == result.size() - 22);
+    }
+    Check(pool.Stats().liveCount == live);
+  }
+  boot.platform.EraseVariable(host::ResultName(host::PacketKind::Settings),
+                              gZelmSettingsVariableGuid);
+  // The double logs every write; a long run must not grow without bound.
+  boot.platform.ClearSetVariableLog();
+  return 0;
+}
