@@ -7,8 +7,8 @@
 #include <uefi/UefiSystemTable.h>
 
 #include <cstddef>
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace host {
@@ -68,7 +68,7 @@ private:
   bool InjectedFailure();
 
   std::string name_;
-  std::map<const VOID *, PoolBlock> blocks_;
+  std::unordered_map<const VOID *, PoolBlock> blocks_;
   PoolStats stats_;
   size_t serial_ = 0;
   size_t failCountdown_ = 0; // 0: off

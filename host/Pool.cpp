@@ -26,7 +26,9 @@ bool IsValidPoolType(EFI_MEMORY_TYPE type) {
 
 } // namespace
 
-Pool::Pool(std::string name) : name_(std::move(name)) {}
+Pool::Pool(std::string name) : name_(std::move(name)) {
+  blocks_.reserve(1024);
+}
 
 Pool::~Pool() {
   ReleaseAll();
