@@ -172,6 +172,23 @@ TEST_F(PacketRulesTest, KeptPacketsFollowTheDelegationAndVersionRules) {
        {"0x800000000000000F"},
        1,
        1},
+      {"an unknown identity changes nothing",
+       {{"Device.A", 1, 0x80}},
+       0x02,
+       PacketXml(5, 2, " Append=\"False\" Default=\"2\"", {{"Device.A", 2}, {"Device.B", 2}}),
+       Plus(kDefaults, {{"Device.A", 1, 0x80}}),
+       {"0x800000000000000F", "0x800000000000000F"}},
+      {"only the first Permissions counts",
+       {},
+       kOwner,
+       "<?xml version=\"1.0\"?><PermissionsPacket><Version>5</Version>"
+       "<LowestSupportedVersion>2</LowestSupportedVersion>"
+       "<Permissions Append=\"True\"><P><Id>Device.First</Id><PMask>1</PMask></P>"
+       "</Permissions>"
+       "<Permissions Append=\"False\"><P><Id>Device.Second</Id><PMask>1</PMask></P>"
+       "</Permissions></PermissionsPacket>",
+       Plus(kDefaults, {{"Device.First", 1, 0x80}}),
+       {"0x0"}},
       {"Version below the stored one but not below the lowest lowers it",
        {},
        kOwner,
