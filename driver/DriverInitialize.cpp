@@ -5,6 +5,7 @@
 #include "driver/HookRegistry.h"
 #include "driver/Startup.h"
 #include "driver/StartupResources.h"
+#include "identity/DeviceIdentifier.h"
 #include "permissions/PermissionProtocol.h"
 #include "permissions/PermissionStore.h"
 #include "providers/PlatformSetup.h"
@@ -29,6 +30,7 @@ VOID EFIAPI OnAccessStart(EFI_EVENT Event, VOID *Context) {
 VOID EFIAPI OnReadyToBoot(EFI_EVENT Event, VOID *Context) {
   (VOID) Context;
   PublishCurrentSettings();
+  PublishDeviceIdentifier();
   CloseTrackedEvent(Event);
 }
 

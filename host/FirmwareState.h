@@ -8,6 +8,7 @@
 #include <uefi/Protocol/Smbios.h>
 #include <uefi/Protocol/SmmVariable.h>
 #include <uefi/Protocol/VariableLock.h>
+#include <uefi/SmbiosTable.h>
 
 #include <deque>
 #include <map>
@@ -61,8 +62,12 @@ struct FirmwareState {
   std::map<std::vector<UINT8>, SmmHandler> smmHandlers; // keyed by GUID bytes
   size_t smmCommunicateCount = 0;
   size_t pcdMisses = 0;
-  std::vector<std::unique_ptr<UINT8[]>> smbiosRecords;
+  // The SMBIOS structure table, exactly sized so overreads are caught, each
+  // record's place in it, and the entry point that publishes it.
+  std::unique_ptr<UINT8[]> smbiosTable;
+  std::vector<size_t> smbiosOffsets;
   std::vector<size_t> smbiosSizes;
+  SMBIOS_TABLE_3_0_ENTRY_POINT smbiosEntryPoint{};
   std::unique_ptr<Authentication> authentication;
 
   // Installs Interface on a new handle of the boot-services database.

@@ -150,7 +150,10 @@ public:
   void InstallPcd();
   // Get calls for tokens the platform does not have.
   size_t PcdMisses() const;
-  // EFI_SMBIOS_PROTOCOL over the platform's records (Add is unsupported).
+  // EFI_SMBIOS_PROTOCOL over the platform's records (Add is unsupported),
+  // and their structure table (Platform::BuildSmbiosTable) published in
+  // the configuration table under an SMBIOS 3.0 entry point. GetNext hands
+  // out pointers into that table. Once per boot.
   void InstallSmbios();
   // EDKII_VARIABLE_LOCK_PROTOCOL.
   void InstallVariableLock();

@@ -208,6 +208,11 @@ public:
   void AddRawSmbiosRecord(std::vector<UINT8> bytes);
   // The records in the order GetNext returns them.
   const std::vector<std::vector<UINT8>> &SmbiosRecords() const { return smbios_; }
+  // The structure table a boot publishes: the records back to back, then
+  // the end-of-table structure (type 127, no strings) unless
+  // terminateSmbiosTable is FALSE.
+  std::vector<UINT8> BuildSmbiosTable() const;
+  bool terminateSmbiosTable = true;
 
   // --- PCD values, per (token space, token). ---
   // Stores Value in Size bytes (little-endian).

@@ -131,6 +131,20 @@ void Platform::AddRawSmbiosRecord(std::vector<UINT8> bytes) {
   smbios_.push_back(std::move(bytes));
 }
 
+std::vector<UINT8> Platform::BuildSmbiosTable() const {
+  std::vector<UINT8> table;
+  for (const std::vector<UINT8> &record : smbios_) {
+    table.insert(table.end(), record.begin(), record.end());
+  }
+  if (terminateSmbiosTable) {
+    // Formatted area of the header alone, an empty string set; the handle is
+    // one no record has been given yet.
+    table.insert(table.end(), {127, 4, static_cast<UINT8>(nextSmbiosHandle_ & 0xFF),
+                               static_cast<UINT8>(nextSmbiosHandle_ >> 8), 0, 0});
+  }
+  return table;
+}
+
 void Platform::SetPcd(const EFI_GUID &tokenSpace, UINTN token, UINT64 value, size_t size) {
   std::vector<UINT8> bytes(size > 8 ? 8 : size);
   for (size_t i = 0; i < bytes.size(); i++) {
