@@ -14,6 +14,8 @@
 #include "driver/TimerCalibration.h"
 #include "permissions/Identities.h"
 #include "permissions/PermissionsApply.h"
+#include "providers/BootOrderLock.h"
+#include "providers/BootSettings.h"
 #include "providers/PasswordSetting.h"
 #include "providers/PlatformSetup.h"
 #include "support/FirmwareTables.h"
@@ -101,6 +103,10 @@ VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
                           &registration);
   (VOID) InstallImageProtocols(&gZelmPermissionsApplyProtocolGuid, &mPermissionsApply);
 
-  // Provider libraries, in registration order.
+  // Provider libraries, in registration order; the boot-order lock action
+  // runs when the platform reaches its hook point.
+  StartBootProviderLibrary();
+  (VOID) RegisterHookAction(&gPlatformBootOrderLockHookGuid, kBootOrderLockPriority,
+                            RunBootOrderLock, &mDriver.hookCallback);
   StartPasswordProviderLibrary();
 }

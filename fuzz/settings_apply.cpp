@@ -83,7 +83,6 @@ Boot &TheBoot() {
     };
     static const Row rows[] = {
         {"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
-        {"Device.USBBoot.Enable", ZELM_SETTING_TYPE_ENABLE, {1}},
         {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
         {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}},
         {"Device.Cert", ZELM_SETTING_TYPE_CERT, {3}},

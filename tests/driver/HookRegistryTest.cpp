@@ -27,13 +27,29 @@ bool IsEmptyList(const LIST_ENTRY &list) {
   return list.ForwardLink == &list && list.BackLink == &list;
 }
 
+size_t HeaderCount(const LIST_ENTRY *head) {
+  size_t count = 0;
+  for (const LIST_ENTRY *l = head->ForwardLink; l != head; l = l->ForwardLink) {
+    count++;
+  }
+  return count;
+}
+
 class HookRegistryTest : public DriverTest {};
 
-TEST_F(HookRegistryTest, DriverPublishesAnEmptyListHeadWhenNoneExists) {
+TEST_F(HookRegistryTest, DriverPublishesAListHeadWhenNoneExistsWithItsBootOrderLockAction) {
   ASSERT_EQ(StartDriver(), EFI_SUCCESS);
   auto *head = Find<LIST_ENTRY>(gPlatformHookRegistryProtocolGuid);
   ASSERT_NE(head, nullptr);
-  EXPECT_TRUE(IsEmptyList(*head));
+  // The only hook point is the boot-order lock, its action at priority 8.
+  ASSERT_EQ(HeaderCount(head), 1u);
+  PLATFORM_HOOK_HEADER *header = HeaderOf(head->ForwardLink);
+  EXPECT_EQ(0, memcmp(&header->HookGuid, &gPlatformBootOrderLockHookGuid, sizeof(EFI_GUID)));
+  for (UINTN i = 0; i < PLATFORM_HOOK_PRIORITY_COUNT; i++) {
+    EXPECT_EQ(IsEmptyList(header->FirstSet[i]), i != 2) << i;
+  }
+  EXPECT_EQ(mDriver.hookCallback->Priority, 8u);
+  EXPECT_EQ(&mDriver.hookCallback->FirstLink, header->FirstSet[2].ForwardLink);
   EXPECT_FALSE(firmware->HasProtocol(image, gPlatformHookRegistryProtocolGuid));
   EXPECT_EQ(mDriver.hookRegistry, head);
 }
@@ -50,8 +66,9 @@ TEST_F(HookRegistryTest, NewHookPointAndActionRecordsHaveTheirExactBytes) {
   PLATFORM_HOOK_CALLBACK *record = nullptr;
   ASSERT_EQ(RegisterHookAction(&kHookGuid, 8, ActionA, &record), EFI_SUCCESS);
 
-  ASSERT_EQ(head->ForwardLink, head->BackLink);
-  PLATFORM_HOOK_HEADER *header = HeaderOf(head->ForwardLink);
+  // After the driver's own boot-order lock hook point.
+  ASSERT_EQ(HeaderCount(head), 2u);
+  PLATFORM_HOOK_HEADER *header = HeaderOf(head->BackLink);
   const auto *bytes = reinterpret_cast<const UINT8 *>(header);
   EXPECT_EQ(0, memcmp(bytes, "QPCH\0\0\0\0", 8));
   EXPECT_EQ(0, memcmp(bytes + 196, &kHookGuid, 16));
@@ -145,7 +162,7 @@ TEST_F(HookRegistryTest, PoolExhaustionIsReportedWithoutHalfRecords) {
   PLATFORM_HOOK_CALLBACK *record = nullptr;
   firmware->BootPool().FailNth(1);
   EXPECT_EQ(RegisterHookAction(&kHookGuid, 8, ActionA, &record), EFI_OUT_OF_RESOURCES);
-  EXPECT_TRUE(IsEmptyList(*head));
+  EXPECT_EQ(HeaderCount(head), 1u);
   firmware->BootPool().FailNth(2);
   EXPECT_EQ(RegisterHookAction(&kHookGuid, 8, ActionA, &record), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(record, nullptr);

@@ -12,21 +12,6 @@ namespace {
 
 using drivertest::DriverTest;
 
-VOID EFIAPI HookAction() {}
-
-struct HookContext {
-  PLATFORM_HOOK_CALLBACK *record = nullptr;
-};
-
-// Registers an action the way a provider library's start-up does.
-VOID EFIAPI RegisterDuringStartup(EFI_EVENT event, VOID *context) {
-  auto *ctx = static_cast<HookContext *>(context);
-  EXPECT_EQ(RegisterHookAction(&gPlatformBootOrderLockHookGuid, 8, HookAction, &ctx->record),
-            EFI_SUCCESS);
-  mDriver.hookCallback = ctx->record;
-  host::Firmware::Current()->BootServices()->CloseEvent(event);
-}
-
 class ShutdownTest : public DriverTest {
 protected:
   // Protocols the driver installed on its image handle.
@@ -54,10 +39,14 @@ TEST_F(ShutdownTest, FailedInstallationReturnsItsErrorAndUndoesStartup) {
   size_t poolMark = firmware->BootPool().Mark();
 
   EXPECT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_INVALID_PARAMETER);
-  // Only the published hook-registry list head stays allocated.
+  // Only the published hook-registry list head and the boot-order lock's
+  // hook point stay allocated: both belong to the platform's registry.
   std::vector<host::PoolBlock> live = firmware->BootPool().LiveSince(poolMark);
-  ASSERT_EQ(live.size(), 1u);
-  EXPECT_EQ(live[0].address, firmware->FindProtocol(gPlatformHookRegistryProtocolGuid));
+  ASSERT_EQ(live.size(), 2u);
+  auto *head = static_cast<LIST_ENTRY *>(firmware->FindProtocol(gPlatformHookRegistryProtocolGuid));
+  EXPECT_EQ(live[0].address, head);
+  EXPECT_EQ(live[1].address, reinterpret_cast<UINT8 *>(head->ForwardLink) - 8);
+  EXPECT_EQ(firmware->RunHookPoint(gPlatformBootOrderLockHookGuid), 0u);
   EXPECT_TRUE(DriverProtocols().empty());
   EXPECT_EQ(firmware->OpenEventCount(), eventsBefore);
   EXPECT_EQ(firmware->NotifyRegistrationCount(), notifiesBefore);
@@ -70,27 +59,18 @@ TEST_F(ShutdownTest, HookCallbackRecordIsUnlinkedAndFreed) {
   image = firmware->LoadImage();
   ASSERT_EQ(firmware->InstallProtocol(gZelmSettingsApplyProtocolGuid, &blocker, &image),
             EFI_SUCCESS);
-  // Inside the start-up, at the permissions-apply installation.
-  HookContext context;
-  EFI_EVENT event = nullptr;
-  ASSERT_EQ(firmware->BootServices()->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK,
-                                                  RegisterDuringStartup, &context, &event),
-            EFI_SUCCESS);
-  VOID *registration = nullptr;
-  ASSERT_EQ(firmware->BootServices()->RegisterProtocolNotify(&gZelmPermissionsApplyProtocolGuid,
-                                                             event, &registration),
-            EFI_SUCCESS);
-
+  size_t live = firmware->BootPool().Stats().liveCount;
   EXPECT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_INVALID_PARAMETER);
-  ASSERT_NE(context.record, nullptr);
-  EXPECT_FALSE(firmware->BootPool().Owns(context.record));
-  // The hook point's header stays, with every list empty again.
+  EXPECT_EQ(mDriver.hookCallback, nullptr);
+  // The hook point's header stays, with every list empty again; the
+  // action's record is gone.
   ASSERT_NE(registry->ForwardLink, registry);
   auto *header = reinterpret_cast<PLATFORM_HOOK_HEADER *>(
       reinterpret_cast<UINT8 *>(registry->ForwardLink) - 8);
   for (const LIST_ENTRY &list : header->FirstSet) {
     EXPECT_EQ(list.ForwardLink, &list);
   }
+  EXPECT_EQ(firmware->BootPool().Stats().liveCount, live + 1);
   EXPECT_EQ(firmware->RunHookPoint(gPlatformBootOrderLockHookGuid), 0u);
 }
 

@@ -221,24 +221,24 @@ TEST_F(PermissionProtocolTest, PermissionIsLookedUpUnderTheProvidersOwnId) {
 }
 
 TEST_F(PermissionProtocolTest, GroupEntryDecidesForItsMembers) {
-  FakeValues()["Device.USBBoot.Enable"].bytes = {0};
-  ASSERT_EQ(Register(FakeProvider("Device.USBBoot.Enable")), EFI_SUCCESS);
+  FakeValues()["Device.FrontCamera.Enable"].bytes = {0};
+  ASSERT_EQ(Register(FakeProvider("Device.FrontCamera.Enable")), EFI_SUCCESS);
   ZELM_AUTH_TOKEN local = Token(0x01);
   ZELM_AUTH_TOKEN delegate = Token(0x20);
   UINT8 value = 1;
   UINT64 flags = 0;
   // The member's own entry allows local; the group's entry does not.
-  ASSERT_EQ(SetPermissionEntry(store, "Device.USBBoot.Enable", 0x01, 0x80), EFI_SUCCESS);
-  ASSERT_EQ(SetPermissionEntry(store, "Zelm.BootExternalMedia.Enable", 0x20, 0x80), EFI_SUCCESS);
-  EXPECT_EQ(access->Set(access, "Device.USBBoot.Enable", &local, 0, 1, &value, &flags),
+  ASSERT_EQ(SetPermissionEntry(store, "Device.FrontCamera.Enable", 0x01, 0x80), EFI_SUCCESS);
+  ASSERT_EQ(SetPermissionEntry(store, "Zelm.OnboardCameras.Enable", 0x20, 0x80), EFI_SUCCESS);
+  EXPECT_EQ(access->Set(access, "Device.FrontCamera.Enable", &local, 0, 1, &value, &flags),
             EFI_ACCESS_DENIED);
-  EXPECT_EQ(access->Set(access, "Zelm.BootExternalMedia.Enable", &local, 0, 1, &value, &flags),
+  EXPECT_EQ(access->Set(access, "Zelm.OnboardCameras.Enable", &local, 0, 1, &value, &flags),
             EFI_ACCESS_DENIED);
-  EXPECT_EQ(FakeValues()["Device.USBBoot.Enable"].bytes[0], 0);
+  EXPECT_EQ(FakeValues()["Device.FrontCamera.Enable"].bytes[0], 0);
   // Through the group the delegate reaches the member its own entry refuses.
-  EXPECT_EQ(access->Set(access, "Zelm.BootExternalMedia.Enable", &delegate, 0, 1, &value, &flags),
+  EXPECT_EQ(access->Set(access, "Zelm.OnboardCameras.Enable", &delegate, 0, 1, &value, &flags),
             EFI_SUCCESS);
-  EXPECT_EQ(FakeValues()["Device.USBBoot.Enable"].bytes[0], 1);
+  EXPECT_EQ(FakeValues()["Device.FrontCamera.Enable"].bytes[0], 1);
 }
 
 TEST_F(PermissionProtocolTest, ResetToDefaultsAsksForRecoveryRights) {

@@ -39,18 +39,22 @@ TEST_F(CurrentSettingsTest, DocumentListsProvidersInOrderThenGroupsThenTheFloor)
   auto packet = Deliver(SettingsXml(4, 3, {}));
   ASSERT_EQ(Apply(*packet), EFI_SUCCESS);
   EXPECT_EQ(ReadyToBootWrites(), 2u);
-  // The password provider the driver registers itself comes first, then
-  // the fakes in registration order (a value that cannot be read is left
+  // The providers the driver registers itself come first, then the fakes
+  // in registration order (a value that cannot be read is left
   // out), then the group and the floor.
   const std::string expected =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?><CurrentSettingsPacket>"
       "<Date>2026-12-09T10:20:30</Date><Settings>"
+      "<SettingCurrent><Id>Device.BootOrderLock.Enable</Id><Value>Disabled</Value>"
+      "</SettingCurrent>"
+      "<SettingCurrent><Id>Device.USBBoot.Enable</Id><Value>Disabled</Value></SettingCurrent>"
+      "<SettingCurrent><Id>Zelm.BootOnboardNetwork.Enable</Id><Value>Disabled</Value>"
+      "</SettingCurrent>"
       "<SettingCurrent><Id>Device.Password.Password</Id><Value>No System Password</Value>"
       "</SettingCurrent>"
       "<SettingCurrent><Id>Device.A.Enable</Id><Value>Disabled</Value></SettingCurrent>"
       "<SettingCurrent><Id>Device.B.Enable</Id><Value>Enabled</Value></SettingCurrent>"
       "<SettingCurrent><Id>Device.Reboot.Enable</Id><Value>Disabled</Value></SettingCurrent>"
-      "<SettingCurrent><Id>Device.USBBoot.Enable</Id><Value>Disabled</Value></SettingCurrent>"
       "<SettingCurrent><Id>Device.Name</Id><Value>old</Value></SettingCurrent>"
       "<SettingCurrent><Id>Device.Cert</Id><Value>CN=Zelm Test Certificate</Value>"
       "</SettingCurrent>"

@@ -80,7 +80,12 @@ TEST_F(RegistryTest, EntriesCopyTheRecordAndKeepRegistrationOrder) {
   for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
     order.push_back(e->Provider.Id);
   }
-  const std::vector<std::string> expectedOrder = {"Device.Password.Password", "Test.Copy",
+  // The driver's own providers first, in their start-up order.
+  const std::vector<std::string> expectedOrder = {"Device.BootOrderLock.Enable",
+                                                  "Device.USBBoot.Enable",
+                                                  "Zelm.BootOnboardNetwork.Enable",
+                                                  "Device.Password.Password",
+                                                  "Test.Copy",
                                                   "Test.Later"};
   EXPECT_EQ(order, expectedOrder);
 }
@@ -89,7 +94,7 @@ TEST_F(RegistryTest, GroupsFormAsTheirMembersRegister) {
   EXPECT_EQ(FindGroup("Zelm.OnboardCameras.Enable"), nullptr);
   AddEnable("Device.RearCamera.Enable", 1);
   AddEnable("Device.FrontCamera.Enable", 1);
-  AddEnable("Device.USBBoot.Enable", 0);
+  // The driver's own USB boot provider is the external-media group's member.
 
   SettingGroup *cameras = FindGroup("Zelm.OnboardCameras.Enable");
   ASSERT_NE(cameras, nullptr);
@@ -144,7 +149,7 @@ TEST_F(RegistryTest, PoolExhaustionDuringRegistrationLeavesNoPartialRecord) {
 // registered inside every group that names it, or not at all.
 TEST_F(RegistryTest, RegistrationThatCannotJoinItsGroupFailsWhole) {
   ASSERT_EQ(Register(FakeProvider("Device.FrontCamera.Enable")), EFI_SUCCESS);
-  for (const char *id : {"Device.USBBoot.Enable", "Device.RearCamera.Enable"}) {
+  for (const char *id : {"Device.IRCamera.Enable", "Device.RearCamera.Enable"}) {
     for (size_t n = 1;; n++) {
       SCOPED_TRACE(std::string(id) + " allocation " + std::to_string(n));
       size_t live = firmware->BootPool().Stats().liveCount;
@@ -171,7 +176,8 @@ TEST_F(RegistryTest, RegistrationThatCannotJoinItsGroupFailsWhole) {
     members.push_back(m->Id);
   }
   EXPECT_EQ(members,
-            (std::vector<std::string>{"Device.FrontCamera.Enable", "Device.RearCamera.Enable"}));
+            (std::vector<std::string>{"Device.FrontCamera.Enable", "Device.IRCamera.Enable",
+                                      "Device.RearCamera.Enable"}));
 }
 
 } // namespace

@@ -113,21 +113,20 @@ TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
 }
 
 TEST_F(SettingAccessTest, GroupGetRefusals) {
-  AddEnable("Device.USBBoot.Enable", 1);
   UINT8 value = 0xEE;
   UINTN size = 1;
-  EXPECT_EQ(Get("Zelm.BootExternalMedia.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
-            EFI_SUCCESS);
-  EXPECT_EQ(value, 1);
-  EXPECT_EQ(Get("Zelm.BootExternalMedia.Enable", 1, &size, &value), EFI_UNSUPPORTED);
-  size = 0;
-  EXPECT_EQ(Get("Zelm.BootExternalMedia.Enable", ZELM_SETTING_TYPE_ENABLE, &size, nullptr),
-            EFI_BUFFER_TOO_SMALL);
-  EXPECT_EQ(size, 1u);
   // A group that has no member yet does not exist.
-  size = 1;
   EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
             EFI_NOT_FOUND);
+  AddEnable("Device.FrontCamera.Enable", 1);
+  EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
+            EFI_SUCCESS);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", 1, &size, &value), EFI_UNSUPPORTED);
+  size = 0;
+  EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, nullptr),
+            EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(size, 1u);
 }
 
 TEST_F(SettingAccessTest, PasswordSettingReportsNoPasswordAndRefusesChanges) {
@@ -148,7 +147,7 @@ TEST_F(SettingAccessTest, PasswordSettingReportsNoPasswordAndRefusesChanges) {
 }
 
 TEST_F(SettingAccessTest, ChangesWaitForThePermissionStore) {
-  AddEnable("Device.USBBoot.Enable", 1);
+  AddEnable("Device.FrontCamera.Enable", 1);
   platform.PutVariable(u"ZelmSettingsCurrent", gZelmSettingsVariableGuid, 7, std::string("<x/>"));
   ZELM_AUTH_TOKEN token = 5;
   UINT8 value = 0;
@@ -157,23 +156,23 @@ TEST_F(SettingAccessTest, ChangesWaitForThePermissionStore) {
     const char *id;
     EFI_STATUS status;
   };
-  const Row rows[] = {{"Device.USBBoot.Enable", EFI_NOT_READY},
-                      {"Zelm.BootExternalMedia.Enable", EFI_NOT_READY},
+  const Row rows[] = {{"Device.FrontCamera.Enable", EFI_NOT_READY},
+                      {"Zelm.OnboardCameras.Enable", EFI_NOT_READY},
                       {"Test.Unknown", EFI_NOT_FOUND}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.id);
     EXPECT_EQ(access->Set(access, row.id, &token, ZELM_SETTING_TYPE_ENABLE, 1, &value, &flags),
               row.status);
   }
-  EXPECT_EQ(access->Set(access, "Device.USBBoot.Enable", nullptr, 0, 1, &value, &flags),
+  EXPECT_EQ(access->Set(access, "Device.FrontCamera.Enable", nullptr, 0, 1, &value, &flags),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(access->Set(access, "Device.USBBoot.Enable", &token, 0, 1, nullptr, &flags),
+  EXPECT_EQ(access->Set(access, "Device.FrontCamera.Enable", &token, 0, 1, nullptr, &flags),
             EFI_INVALID_PARAMETER);
-  EXPECT_EQ(access->Set(access, "Device.USBBoot.Enable", &token, 0, 1, &value, nullptr),
+  EXPECT_EQ(access->Set(access, "Device.FrontCamera.Enable", &token, 0, 1, &value, nullptr),
             EFI_INVALID_PARAMETER);
   EXPECT_EQ(access->ResetToDefaults(access, &token), EFI_NOT_READY);
   EXPECT_EQ(access->ResetToDefaults(access, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(FakeValues()["Device.USBBoot.Enable"].bytes, std::vector<UINT8>{1});
+  EXPECT_EQ(FakeValues()["Device.FrontCamera.Enable"].bytes, std::vector<UINT8>{1});
   EXPECT_NE(platform.FindVariable(u"ZelmSettingsCurrent", gZelmSettingsVariableGuid), nullptr);
 }
 

@@ -78,7 +78,7 @@ TEST_F(SettingsPacketTest, MixedPacketGivesGoldenResultsKvsrAndSmid) {
       7u);
   // The values really changed; the empty string was set, the certificate kept.
   EXPECT_EQ(FakeValues()["Device.A.Enable"].bytes, std::vector<UINT8>{1});
-  EXPECT_EQ(FakeValues()["Device.USBBoot.Enable"].bytes, std::vector<UINT8>{1});
+  EXPECT_EQ(SetupBlock()[0x5C], 0); // USB boot allowed
   EXPECT_EQ(FakeValues()["Device.Name"].bytes, std::vector<UINT8>{0});
   EXPECT_EQ(FakeValues()["Device.Cert"].bytes, std::vector<UINT8>({1, 2, 3}));
   // "_SMID": signature, layout 1, Version 5, lowest 3, created and saved now.

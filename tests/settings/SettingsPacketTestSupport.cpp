@@ -1,5 +1,7 @@
 #include "tests/settings/SettingsPacketTestSupport.h"
 
+#include <platform/PlatformGuids.h>
+
 #include <cstring>
 
 namespace settingspackettest {
@@ -30,14 +32,18 @@ void SettingsPacketTest::SetUp() {
   FakeValues()["Device.Fails.Enable"].setStatus = EFI_DEVICE_ERROR;
   FakeValues()["Device.Name"].bytes = {'o', 'l', 'd', 0};
   FakeValues()["Device.Cert"].bytes = {1, 2, 3};
-  FakeValues()["Device.USBBoot.Enable"].bytes = {0};
+  // The driver's own boot providers read this block: USB boot disabled
+  // (0x5C non-zero), onboard network boot off.
+  std::vector<UINT8> setup(0x100, 0);
+  setup[0x5C] = 1;
+  platform.PutVariable(u"Setup", gPlatformSetupVariableGuid, 7, setup);
   BootAgain();
 }
 
 void SettingsPacketTest::BootAgain() {
   Boot(/*ownerEnrolled=*/false);
-  for (const char *id : {"Device.A.Enable", "Device.B.Enable", "Device.Reboot.Enable",
-                         "Device.Fails.Enable", "Device.USBBoot.Enable"}) {
+  for (const char *id :
+       {"Device.A.Enable", "Device.B.Enable", "Device.Reboot.Enable", "Device.Fails.Enable"}) {
     ASSERT_EQ(Register(FakeProvider(id)), EFI_SUCCESS) << id;
   }
   ASSERT_EQ(Register(FakeProvider("Device.Name", ZELM_SETTING_TYPE_STRING)), EFI_SUCCESS);
@@ -59,6 +65,10 @@ std::vector<UINT8> SettingsPacketTest::Smid() const {
 std::vector<UINT8> SettingsPacketTest::SettingsCurrent() const {
   return permissionstest::VariableBytes(platform, u"ZelmSettingsCurrent",
                                         gZelmSettingsVariableGuid);
+}
+
+std::vector<UINT8> SettingsPacketTest::SetupBlock() const {
+  return permissionstest::VariableBytes(platform, u"Setup", gPlatformSetupVariableGuid);
 }
 
 SettingsPacketTest::Kvsr SettingsPacketTest::ResultOf(host::Delivery &delivery) const {

@@ -30,8 +30,9 @@ std::string SettingsXml(UINT32 version, UINT32 lowest, const std::vector<Setting
 // The registered settings: Enable providers Device.A.Enable (0),
 // Device.B.Enable (1), Device.Reboot.Enable (0, asks for a reset),
 // Device.Fails.Enable (Set fails with EFI_DEVICE_ERROR), the string
-// Device.Name ("old"), the certificate Device.Cert, and the USB boot member
-// of the group Zelm.BootExternalMedia.Enable (0).
+// Device.Name ("old"), the certificate Device.Cert; "Setup" holds USB boot
+// disabled for the driver's own USB boot provider, the member of the group
+// Zelm.BootExternalMedia.Enable.
 class SettingsPacketTest : public identitytest::IdentityTest {
 protected:
   void SetUp() override;
@@ -45,6 +46,7 @@ protected:
   }
   std::vector<UINT8> Smid() const;
   std::vector<UINT8> SettingsCurrent() const;
+  std::vector<UINT8> SetupBlock() const;
   // The result variable's status field, text size field and text.
   struct Kvsr {
     bool written = false;

@@ -1,0 +1,252 @@
+#include "providers/BootSettings.h"
+
+#include <platform/PlatformGuids.h>
+#include <zelm/ZelmGuids.h>
+
+#include "driver/ProtocolNotify.h"
+#include "driver/ProviderLibrary.h"
+#include "providers/PlatformSetup.h"
+#include "settings/SettingId.h"
+#include "support/VariableAccess.h"
+
+namespace {
+
+enum class BootKind { Lock, UsbBoot, NetworkBoot, None };
+
+constexpr CHAR8 kLockId[] = "Device.BootOrderLock.Enable";
+constexpr CHAR8 kNetworkId[] = "Zelm.BootOnboardNetwork.Enable";
+constexpr CHAR8 kUsbId[] = "Device.USBBoot.Enable";
+CHAR16 kBootOrderLockName[] = u"BootOrderLock";
+constexpr UINT32 kLockAttributes = 3;
+constexpr UINTN kMaxValueSize = 0x4000;
+constexpr UINT8 kNetworkCompanionEnabled = 10;
+constexpr UINT8 kNetworkCompanionDisabled = 4;
+
+BootKind Classify(const CHAR8 *id) {
+  if (SettingIdEquals(id, kLockId)) {
+    return BootKind::Lock;
+  }
+  if (SettingIdEquals(id, kUsbId)) {
+    return BootKind::UsbBoot;
+  }
+  if (SettingIdEquals(id, kNetworkId)) {
+    return BootKind::NetworkBoot;
+  }
+  return BootKind::None;
+}
+
+// The setting's value from a block: USB boot is stored inverted.
+EFI_STATUS ValueFromBlock(const PlatformSetupBlock *block, BootKind kind, UINT8 *value) {
+  UINT8 byte = 0;
+  EFI_STATUS status = GetSetupByte(
+      block, kind == BootKind::UsbBoot ? kSetupUsbBootDisabled : kSetupOnboardNetworkBoot, &byte);
+  if (!EFI_ERROR(status)) {
+    *value = kind == BootKind::UsbBoot ? (byte == 0 ? 1 : 0) : (byte != 0 ? 1 : 0);
+  }
+  return status;
+}
+
+// Common checks of Get and GetDefault; *kind on success.
+EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value,
+                     BootKind *kind) {
+  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
+      (value == nullptr && *valueSize != 0)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *kind = Classify(provider->Id);
+  if (*kind == BootKind::None) {
+    return EFI_NOT_FOUND;
+  }
+  if (provider->Type != ZELM_SETTING_TYPE_ENABLE) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (*valueSize < 1) {
+    *valueSize = 1;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS DefaultOf(BootKind kind, UINT8 *value) {
+  if (kind == BootKind::Lock) {
+    *value = 0;
+    return EFI_SUCCESS;
+  }
+  const PlatformSetupBlock *defaults = nullptr;
+  if (EFI_ERROR(GetPlatformSetupDefaults(&defaults)) ||
+      EFI_ERROR(ValueFromBlock(defaults, kind, value))) {
+    return EFI_NOT_FOUND;
+  }
+  return EFI_SUCCESS;
+}
+
+// The stored value, or FALSE when it could not be read (the caller falls
+// back to the default). "BootOrderLock" of other attributes was not
+// written by this driver and counts as absent; absent means disabled.
+BOOLEAN ReadStored(BootKind kind, UINT8 *value) {
+  if (kind == BootKind::Lock) {
+    UINT8 byte = 0;
+    UINTN size = sizeof(byte);
+    UINT32 attributes = 0;
+    if (EFI_ERROR(PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, &attributes,
+                                      &size, &byte)) ||
+        attributes != kLockAttributes) {
+      return FALSE;
+    }
+    *value = byte != 0 ? 1 : 0;
+    return TRUE;
+  }
+  PlatformSetupCopy setup;
+  return !EFI_ERROR(ReadPlatformSetup(&setup.block)) &&
+         !EFI_ERROR(ValueFromBlock(&setup.block, kind, value));
+}
+
+// The value a Set compares against: only one actually stored. A lock
+// variable that is simply absent is the disabled state.
+BOOLEAN CurrentForCompare(BootKind kind, UINT8 *value) {
+  if (ReadStored(kind, value)) {
+    return TRUE;
+  }
+  if (kind != BootKind::Lock) {
+    return FALSE;
+  }
+  UINTN size = 0;
+  if (PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, nullptr, &size,
+                          nullptr) != EFI_NOT_FOUND) {
+    return FALSE;
+  }
+  *value = 0;
+  return TRUE;
+}
+
+EFI_STATUS WriteLock(UINT8 enabled) {
+  UINT32 attributes = 0;
+  UINTN size = 0;
+  EFI_STATUS probe = PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
+                                         &attributes, &size, nullptr);
+  if (probe == EFI_BUFFER_TOO_SMALL && attributes != kLockAttributes) {
+    // Planted with other attributes: the write could not replace it.
+    EFI_STATUS deleted =
+        PlatformSetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, 0, 0, nullptr);
+    if (EFI_ERROR(deleted)) {
+      return deleted;
+    }
+  }
+  return PlatformSetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, kLockAttributes,
+                             sizeof(enabled), &enabled);
+}
+
+EFI_STATUS WriteSetup(BootKind kind, UINT8 enabled) {
+  PlatformSetupCopy setup;
+  EFI_STATUS status = ReadPlatformSetup(&setup.block);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (kind == BootKind::UsbBoot) {
+    status = SetSetupByte(&setup.block, kSetupUsbBootDisabled, enabled != 0 ? 0 : 1);
+  } else {
+    // Both bytes are checked before either changes.
+    status = SetSetupByte(&setup.block, kSetupOnboardNetworkBoot, enabled);
+    if (!EFI_ERROR(status)) {
+      status = SetSetupByte(&setup.block, kSetupNetworkBootCompanion,
+                            enabled != 0 ? kNetworkCompanionEnabled : kNetworkCompanionDisabled);
+    }
+  }
+  return EFI_ERROR(status) ? status : WritePlatformSetup(&setup.block);
+}
+
+VOID *mBootRegistration;
+
+VOID EFIAPI OnProviderSupport(EFI_EVENT Event, VOID *Context) {
+  (VOID) Context;
+  RegisterLibraryProviders(Event, mBootProviders, kBootProviderCount);
+}
+
+} // namespace
+
+const ZELM_SETTING_PROVIDER mBootProviders[3] = {
+    {kLockId, ZELM_SETTING_TYPE_ENABLE, ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS, BootSettingSet,
+     BootSettingGet, BootSettingGetDefault, BootSettingSetDefault},
+    {kUsbId, ZELM_SETTING_TYPE_ENABLE, 0, BootSettingSet, BootSettingGet, BootSettingGetDefault,
+     BootSettingSetDefault},
+    {kNetworkId, ZELM_SETTING_TYPE_ENABLE, 0, BootSettingSet, BootSettingGet, BootSettingGetDefault,
+     BootSettingSetDefault},
+};
+
+EFI_STATUS EFIAPI BootSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
+                                        VOID *Value) {
+  BootKind kind = BootKind::None;
+  EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &kind);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  UINT8 value = 0;
+  status = DefaultOf(kind, &value);
+  if (!EFI_ERROR(status)) {
+    *ValueSize = 1;
+    *static_cast<UINT8 *>(Value) = value;
+  }
+  return status;
+}
+
+EFI_STATUS EFIAPI BootSettingGet(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
+                                 VOID *Value) {
+  BootKind kind = BootKind::None;
+  EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &kind);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  UINT8 value = 0;
+  if (!ReadStored(kind, &value)) {
+    return BootSettingGetDefault(Provider, ValueSize, Value);
+  }
+  *ValueSize = 1;
+  *static_cast<UINT8 *>(Value) = value;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI BootSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
+                                 const VOID *Value, UINT64 *Flags) {
+  if (Provider == nullptr || Provider->Id == nullptr || Value == nullptr || Flags == nullptr ||
+      ValueSize == 0 || ValueSize > kMaxValueSize) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const BootKind kind = Classify(Provider->Id);
+  const UINT8 requested = *static_cast<const UINT8 *>(Value);
+  // Only a value really stored counts as unchanged: a fallback default
+  // would hide a change that never reached the platform.
+  UINT8 current = 0;
+  if (kind != BootKind::None && CurrentForCompare(kind, &current) && requested == current) {
+    *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
+    return EFI_SUCCESS;
+  }
+  if (kind == BootKind::None) {
+    return EFI_NOT_FOUND;
+  }
+  if (Provider->Type != ZELM_SETTING_TYPE_ENABLE || ValueSize != 1) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (kind == BootKind::Lock) {
+    return WriteLock(requested != 0 ? 1 : 0);
+  }
+  return WriteSetup(kind, requested == 1 ? 1 : 0);
+}
+
+EFI_STATUS EFIAPI BootSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
+  if (Provider == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT8 value = 0;
+  UINTN size = sizeof(value);
+  EFI_STATUS status = BootSettingGetDefault(Provider, &size, &value);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  UINT64 flags = 0;
+  return BootSettingSet(Provider, size, &value, &flags);
+}
+
+VOID StartBootProviderLibrary(VOID) {
+  (VOID) NotifyOnProtocol(&gZelmSettingProviderSupportProtocolGuid, OnProviderSupport,
+                          &mBootRegistration);
+}
