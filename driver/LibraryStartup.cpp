@@ -14,10 +14,14 @@
 #include "driver/TimerCalibration.h"
 #include "permissions/Identities.h"
 #include "permissions/PermissionsApply.h"
+#include "providers/AssetTagSetting.h"
 #include "providers/BootOrderLock.h"
 #include "providers/BootSettings.h"
 #include "providers/PasswordSetting.h"
 #include "providers/PlatformSetup.h"
+#include "providers/StringSettings.h"
+#include "providers/VirtualizationSetting.h"
+#include "providers/XpbtSetting.h"
 #include "support/FirmwareTables.h"
 #include "support/MappedRange.h"
 #include "support/Memory.h"
@@ -109,4 +113,8 @@ VOID LibraryStartup(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   (VOID) RegisterHookAction(&gPlatformBootOrderLockHookGuid, kBootOrderLockPriority,
                             RunBootOrderLock, &mDriver.hookCallback);
   StartPasswordProviderLibrary();
+  StartStringProviderLibrary();
+  StartVirtualizationProviderLibrary();
+  StartXpbtProviderLibrary();
+  StartAssetTagProviderLibrary();
 }

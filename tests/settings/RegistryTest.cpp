@@ -85,6 +85,16 @@ TEST_F(RegistryTest, EntriesCopyTheRecordAndKeepRegistrationOrder) {
                                                   "Device.USBBoot.Enable",
                                                   "Zelm.BootOnboardNetwork.Enable",
                                                   "Device.Password.Password",
+                                                  "Zelm.RecoveryUrl.String",
+                                                  "Zelm.RecoveryBootstrapUrl.String",
+                                                  "Zelm.HttpsCert.Binary",
+                                                  "Zelm.RegistrationId.String",
+                                                  "Zelm.TenantId.String",
+                                                  "MDM.FriendlyName.String",
+                                                  "MDM.TenantName.String",
+                                                  "Device.CpuAndIoVirtualization.Enable",
+                                                  "Zelm3.OnboardXpbt.Enable",
+                                                  "Zelm3.AssetTag.String",
                                                   "Test.Copy",
                                                   "Test.Later"};
   EXPECT_EQ(order, expectedOrder);

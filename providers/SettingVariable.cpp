@@ -1,0 +1,58 @@
+#include "providers/SettingVariable.h"
+
+#include <platform/PlatformGuids.h>
+
+#include "support/FirmwareTables.h"
+#include "support/Pool.h"
+#include "support/VariableAlloc.h"
+
+namespace {
+
+CHAR16 *Mutable(const CHAR16 *name) {
+  return const_cast<CHAR16 *>(name);
+}
+
+EFI_STATUS Delete(const CHAR16 *name) {
+  return gRT->SetVariable(Mutable(name), &gPlatformSettingVariableGuid, 0, 0, nullptr);
+}
+
+} // namespace
+
+EFI_STATUS GetSettingVariable(const CHAR16 *Name, UINTN *Size, VOID *Value) {
+  const UINTN asked = *Size;
+  UINT32 attributes = 0;
+  EFI_STATUS status =
+      gRT->GetVariable(Mutable(Name), &gPlatformSettingVariableGuid, &attributes, Size, Value);
+  if ((status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL) &&
+      attributes != kSettingVariableAttributes) {
+    *Size = asked;
+    return EFI_NOT_FOUND;
+  }
+  return status;
+}
+
+EFI_STATUS SetSettingVariable(const CHAR16 *Name, UINTN Size, const VOID *Value) {
+  UINT32 attributes = 0;
+  UINTN probe = 0;
+  if (gRT->GetVariable(Mutable(Name), &gPlatformSettingVariableGuid, &attributes, &probe,
+                       nullptr) == EFI_BUFFER_TOO_SMALL &&
+      attributes != kSettingVariableAttributes) {
+    EFI_STATUS status = Delete(Name);
+    if (EFI_ERROR(status) || Size == 0) {
+      return status;
+    }
+  }
+  return gRT->SetVariable(Mutable(Name), &gPlatformSettingVariableGuid, kSettingVariableAttributes,
+                          Size, const_cast<VOID *>(Value));
+}
+
+EFI_STATUS CheckStringVariableAttributes(const CHAR16 *Name) {
+  VOID *buffer = nullptr;
+  UINT32 attributes = 0;
+  if (EFI_ERROR(GetVariableAllocWithAttributes(Name, &gPlatformSettingVariableGuid, &buffer,
+                                               nullptr, &attributes))) {
+    return EFI_SUCCESS;
+  }
+  FreePool(buffer);
+  return attributes == kSettingVariableAttributes ? EFI_SUCCESS : Delete(Name);
+}

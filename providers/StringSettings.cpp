@@ -1,0 +1,170 @@
+#include "providers/StringSettings.h"
+
+#include <zelm/ZelmGuids.h>
+
+#include "driver/ProtocolNotify.h"
+#include "driver/ProviderLibrary.h"
+#include "providers/SettingVariable.h"
+#include "settings/SettingId.h"
+#include "support/Memory.h"
+#include "support/Pool.h"
+
+namespace {
+
+constexpr UINTN kMaxValueSize = 0x4000;
+
+// The setting's index in the table, or kStringSettingCount.
+UINTN Classify(const CHAR8 *id) {
+  for (UINTN i = 0; i < kStringSettingCount; i++) {
+    if (SettingIdEquals(id, mStringProviders[i].Id)) {
+      return i;
+    }
+  }
+  return kStringSettingCount;
+}
+
+EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value,
+                     UINTN *index) {
+  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
+      (value == nullptr && *valueSize != 0)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  *index = Classify(provider->Id);
+  return *index == kStringSettingCount ? EFI_UNSUPPORTED : EFI_SUCCESS;
+}
+
+// Whether the stored value already equals Value (Size bytes).
+EFI_STATUS StoredEquals(UINTN index, UINTN size, const VOID *value, BOOLEAN *equal) {
+  *equal = FALSE;
+  UINTN current = 0;
+  EFI_STATUS status = StringSettingGet(&mStringProviders[index], &current, nullptr);
+  if (status == EFI_NOT_FOUND) {
+    return EFI_SUCCESS;
+  }
+  if (EFI_ERROR(status) && status != EFI_BUFFER_TOO_SMALL) {
+    return status;
+  }
+  if (current == 0) {
+    *equal = size == 0;
+    return EFI_SUCCESS;
+  }
+  if (size == 0 || size != current) {
+    return EFI_SUCCESS;
+  }
+  PoolPtr<UINT8> stored(static_cast<UINT8 *>(AllocPool(current)));
+  if (!stored) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  // The variable itself: an absent one whose default has this size is
+  // reported as such.
+  status = GetSettingVariable(kStringSettingVariables[index], &current, stored.get());
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  *equal = current == 0 || CompareMem(stored.get(), value, size) == 0;
+  return EFI_SUCCESS;
+}
+
+VOID *mStringRegistration;
+
+VOID EFIAPI OnProviderSupport(EFI_EVENT Event, VOID *Context) {
+  (VOID) Context;
+  RegisterLibraryProviders(Event, mStringProviders, kStringSettingCount);
+}
+
+#define ZELM_STRING_SETTING(id, type)                                                              \
+  {                                                                                                \
+    id, type, ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS, StringSettingSet, StringSettingGet,            \
+        StringSettingGetDefault, StringSettingSetDefault                                           \
+  }
+
+} // namespace
+
+const ZELM_SETTING_PROVIDER mStringProviders[kStringSettingCount] = {
+    ZELM_STRING_SETTING("Zelm.RecoveryUrl.String", ZELM_SETTING_TYPE_STRING),
+    ZELM_STRING_SETTING("Zelm.RecoveryBootstrapUrl.String", ZELM_SETTING_TYPE_STRING),
+    ZELM_STRING_SETTING("Zelm.HttpsCert.Binary", ZELM_SETTING_TYPE_CERT),
+    ZELM_STRING_SETTING("Zelm.RegistrationId.String", ZELM_SETTING_TYPE_STRING),
+    ZELM_STRING_SETTING("Zelm.TenantId.String", ZELM_SETTING_TYPE_STRING),
+    ZELM_STRING_SETTING("MDM.FriendlyName.String", ZELM_SETTING_TYPE_STRING),
+    ZELM_STRING_SETTING("MDM.TenantName.String", ZELM_SETTING_TYPE_STRING),
+};
+
+const CHAR16 *const kStringSettingVariables[kStringSettingCount] = {
+    u"ZelmUrl",      u"ZelmUrl2",        u"ZelmHttpsCert", u"ZelmRegistrationId",
+    u"ZelmTenantId", u"MdmFriendlyName", u"MdmTenantName"};
+
+EFI_STATUS EFIAPI StringSettingGet(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
+                                   VOID *Value) {
+  UINTN index = 0;
+  EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &index);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  status = GetSettingVariable(kStringSettingVariables[index], ValueSize, Value);
+  return status == EFI_NOT_FOUND ? StringSettingGetDefault(Provider, ValueSize, Value) : status;
+}
+
+EFI_STATUS EFIAPI StringSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
+                                          VOID *Value) {
+  UINTN index = 0;
+  EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &index);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (Provider->Type == ZELM_SETTING_TYPE_CERT) {
+    *ValueSize = 0;
+    return EFI_SUCCESS;
+  }
+  const UINTN asked = *ValueSize;
+  *ValueSize = 1;
+  if (asked == 0) {
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  *static_cast<UINT8 *>(Value) = Provider->Type == ZELM_SETTING_TYPE_ENABLE ? 1 : 0;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI StringSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
+                                   const VOID *Value, UINT64 *Flags) {
+  if (Provider == nullptr || Provider->Id == nullptr || Value == nullptr || Flags == nullptr ||
+      ValueSize > kMaxValueSize) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const UINTN index = Classify(Provider->Id);
+  if (index == kStringSettingCount) {
+    return EFI_UNSUPPORTED;
+  }
+  BOOLEAN equal = FALSE;
+  EFI_STATUS status = StoredEquals(index, ValueSize, Value, &equal);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  if (equal) {
+    *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
+    return EFI_SUCCESS;
+  }
+  return SetSettingVariable(kStringSettingVariables[index], ValueSize, Value);
+}
+
+EFI_STATUS EFIAPI StringSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
+  if (Provider == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT8 value[8] = {};
+  UINTN size = sizeof(value);
+  EFI_STATUS status = StringSettingGetDefault(Provider, &size, value);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  UINT64 flags = 0;
+  return StringSettingSet(Provider, size, value, &flags);
+}
+
+VOID StartStringProviderLibrary(VOID) {
+  (VOID) NotifyOnProtocol(&gZelmSettingProviderSupportProtocolGuid, OnProviderSupport,
+                          &mStringRegistration);
+  for (const CHAR16 *name : kStringSettingVariables) {
+    (VOID) CheckStringVariableAttributes(name);
+  }
+}
