@@ -6,8 +6,8 @@ JOBS ?= 2
 TEST_TIMEOUT ?= 300
 CMAKE_FLAGS = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
-BUILD_PACKAGES = cmake ninja-build clang clang-format lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) qemu-system-x86 ovmf
+BUILD_PACKAGES = cmake ninja-build clang clang-format lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev libssl-dev
+TEST_PACKAGES = $(BUILD_PACKAGES) qemu-system-x86 ovmf openssl
 BENCH_PACKAGES = $(BUILD_PACKAGES) libbenchmark-dev libexpat1-dev libxml2-dev libpugixml-dev libtinyxml2-dev
 
 .PHONY: demo test bench fuzz build configure clean
