@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchAuthentication.h"
 #include "driver/Entry.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
@@ -33,20 +34,6 @@
 #include "xml/Xml.h"
 
 namespace {
-
-// An authentication component that answers every token with the local
-// identity, as fast as a firmware one could.
-EFI_STATUS EFIAPI Enrolled(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *mask) {
-  *mask = 0;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Identity(ZELM_AUTHENTICATION_PROTOCOL *, ZELM_AUTH_TOKEN *,
-                           ZELM_IDENTITY_PROPERTIES *properties) {
-  properties->IdentityMask = ZELM_IDENTITY_LOCAL;
-  return EFI_SUCCESS;
-}
-ZELM_AUTHENTICATION_PROTOCOL gAuthentication = {Enrolled, nullptr,  nullptr,
-                                                nullptr,  Identity, nullptr};
 
 // The ids of the fullest store: 49 + 6 * n bytes <= 2048.
 std::vector<std::string> FullestIds() {
@@ -71,28 +58,6 @@ template <typename F> double MinimumNs(int repetitions, int iterations, F &&body
   }
   return best;
 }
-
-// An authentication component for packets: every signature accepted, every
-// token the owner's.
-EFI_STATUS EFIAPI OwnerEnrolled(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *mask) {
-  *mask = ZELM_IDENTITY_OWNER;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Accept(ZELM_AUTHENTICATION_PROTOCOL *, CONST VOID *, UINTN, CONST VOID *,
-                         ZELM_AUTH_TOKEN *token) {
-  *token = 1;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Release(ZELM_AUTHENTICATION_PROTOCOL *, ZELM_AUTH_TOKEN *) {
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI OwnerIdentity(ZELM_AUTHENTICATION_PROTOCOL *, ZELM_AUTH_TOKEN *,
-                                ZELM_IDENTITY_PROPERTIES *properties) {
-  properties->IdentityMask = ZELM_IDENTITY_OWNER;
-  return EFI_SUCCESS;
-}
-ZELM_AUTHENTICATION_PROTOCOL gOwnerAuthentication = {OwnerEnrolled, nullptr,       Accept,
-                                                     Release,       OwnerIdentity, nullptr};
 
 // Bytes of the results of Count elements with two-character ids, NUL
 // included: the template with "AppliedOn" and "Permissions", then one
@@ -123,7 +88,9 @@ int PacketApply() {
   platform.SetClock(2026, 12, 9, 10, 20, 30);
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
-      firmware.InstallProtocol(gZelmAuthenticationProtocolGuid, &gOwnerAuthentication) !=
+      firmware.InstallProtocol(
+          gZelmAuthenticationProtocolGuid,
+          BenchAuthentication<ZELM_IDENTITY_OWNER, ZELM_IDENTITY_OWNER>::Protocol()) !=
           EFI_SUCCESS ||
       CurrentPermissionStore() == nullptr) {
     std::fprintf(stderr, "zelm-permission-bench: the driver did not start its store\n");
@@ -206,7 +173,9 @@ int DecisionsAndLoad() {
   host::Platform platform;
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
-      firmware.InstallProtocol(gZelmAuthenticationProtocolGuid, &gAuthentication) != EFI_SUCCESS ||
+      firmware.InstallProtocol(gZelmAuthenticationProtocolGuid,
+                               BenchAuthentication<ZELM_IDENTITY_LOCAL, 0>::Protocol()) !=
+          EFI_SUCCESS ||
       CurrentPermissionStore() == nullptr) {
     std::fprintf(stderr, "zelm-permission-bench: the driver did not start its store\n");
     return 1;

@@ -23,32 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchAuthentication.h"
 #include "driver/Entry.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 #include "xml/Xml.h"
 
 namespace {
-
-EFI_STATUS EFIAPI Enrolled(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *mask) {
-  *mask = 0;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Accept(ZELM_AUTHENTICATION_PROTOCOL *, CONST VOID *, UINTN, CONST VOID *,
-                         ZELM_AUTH_TOKEN *token) {
-  *token = 1;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Release(ZELM_AUTHENTICATION_PROTOCOL *, ZELM_AUTH_TOKEN *) {
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI Identity(ZELM_AUTHENTICATION_PROTOCOL *, ZELM_AUTH_TOKEN *,
-                           ZELM_IDENTITY_PROPERTIES *properties) {
-  properties->IdentityMask = ZELM_IDENTITY_LOCAL;
-  return EFI_SUCCESS;
-}
-ZELM_AUTHENTICATION_PROTOCOL gAuthentication = {Enrolled, nullptr,  Accept,
-                                                Release,  Identity, nullptr};
 
 constexpr EFI_GUID kValueGuid = {
     0x5b1c3a52, 0x7d2e, 0x4c41, {0x9a, 0x60, 0x21, 0x3e, 0x8d, 0x44, 0x17, 0x05}};
@@ -156,7 +137,9 @@ int Run(const Payload &p) {
   host::Platform platform;
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
-      firmware.InstallProtocol(gZelmAuthenticationProtocolGuid, &gAuthentication) != EFI_SUCCESS) {
+      firmware.InstallProtocol(gZelmAuthenticationProtocolGuid,
+                               BenchAuthentication<ZELM_IDENTITY_LOCAL, 0>::Protocol()) !=
+          EFI_SUCCESS) {
     std::fprintf(stderr, "zelm-settings-bench: the driver did not start\n");
     return 1;
   }

@@ -3,7 +3,6 @@
 #include "permissions/Identities.h"
 #include "permissions/PermissionImage.h"
 #include "permissions/PermissionStore.h"
-#include "support/FirmwareTables.h"
 #include "support/PacketRecord.h"
 #include "support/PacketXml.h"
 #include "support/Text.h"
@@ -92,24 +91,13 @@ EFI_STATUS PacketRun::Run() {
   if (store_ == nullptr) {
     return Refuse(kStateInternalFailure, EFI_NOT_READY);
   }
-  UINTN length = packet_->Payload == nullptr ? 0 : PayloadTextLength(packet_);
-  // A parse that stops before the first start tag succeeds without a root.
-  if (length == 0 || EFI_ERROR(XmlParse(packet_->Payload, length, packetTree_.out())) ||
-      packetTree_.get() == nullptr) {
-    return Malformed();
-  }
-  EFI_TIME now = {};
-  if (EFI_ERROR(gRT->GetTime(&now, nullptr))) {
-    return Refuse(kStateInternalFailure, EFI_ABORTED);
-  }
-  *resultTree_.out() = BuildPermissionsResultTree(&now);
-  if (resultTree_.get() == nullptr) {
-    return Refuse(kStateMalformed, EFI_ABORTED);
+  UINT32 state = 0;
+  EFI_STATUS opened = OpenPacketDocuments(packet_, "PermissionsPacket", kPermissionsName,
+                                          &packetTree_, &resultTree_, &state);
+  if (EFI_ERROR(opened)) {
+    return Refuse(state, opened);
   }
   XmlNode *root = packetTree_.get();
-  if (root->XmlDeclaration == nullptr || !XmlNamed(root, "PermissionsPacket")) {
-    return Malformed();
-  }
   UINT32 version = 0;
   if (!ReadVersionChild(root, "Version", &version)) {
     return Malformed();

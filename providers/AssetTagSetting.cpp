@@ -1,4 +1,5 @@
 #include "providers/AssetTagSetting.h"
+#include "providers/ProviderValue.h"
 
 #include <zelm/ZelmGuids.h>
 
@@ -33,8 +34,7 @@ BOOLEAN ValidTag(const UINT8 *tag, UINTN size) {
 }
 
 EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value) {
-  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
-      (value == nullptr && *valueSize != 0)) {
+  if (!ValueReadArgumentsValid(provider, valueSize, value)) {
     return EFI_INVALID_PARAMETER;
   }
   return SettingIdEquals(provider->Id, kAssetTagId) ? EFI_SUCCESS : EFI_UNSUPPORTED;
@@ -100,13 +100,7 @@ EFI_STATUS EFIAPI AssetTagSettingGetDefault(const ZELM_SETTING_PROVIDER *Provide
   if (EFI_ERROR(status)) {
     return status;
   }
-  const UINTN asked = *ValueSize;
-  *ValueSize = 1;
-  if (asked == 0) {
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *static_cast<UINT8 *>(Value) = 0;
-  return EFI_SUCCESS;
+  return ReturnOneByte(ValueSize, Value, 0);
 }
 
 EFI_STATUS EFIAPI AssetTagSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
@@ -134,17 +128,7 @@ EFI_STATUS EFIAPI AssetTagSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINT
 }
 
 EFI_STATUS EFIAPI AssetTagSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
-  if (Provider == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINT8 value = 0;
-  UINTN size = sizeof(value);
-  EFI_STATUS status = AssetTagSettingGetDefault(Provider, &size, &value);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT64 flags = 0;
-  return AssetTagSettingSet(Provider, size, &value, &flags);
+  return SetToDefault(Provider);
 }
 
 VOID StartAssetTagProviderLibrary(VOID) {

@@ -1,4 +1,5 @@
 #include "providers/BootSettings.h"
+#include "providers/ProviderValue.h"
 
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
@@ -49,8 +50,7 @@ EFI_STATUS ValueFromBlock(const PlatformSetupBlock *block, BootKind kind, UINT8 
 // Common checks of Get and GetDefault; *kind on success.
 EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value,
                      BootKind *kind) {
-  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
-      (value == nullptr && *valueSize != 0)) {
+  if (!ValueReadArgumentsValid(provider, valueSize, value)) {
     return EFI_INVALID_PARAMETER;
   }
   *kind = Classify(provider->Id);
@@ -233,17 +233,7 @@ EFI_STATUS EFIAPI BootSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN Va
 }
 
 EFI_STATUS EFIAPI BootSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
-  if (Provider == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINT8 value = 0;
-  UINTN size = sizeof(value);
-  EFI_STATUS status = BootSettingGetDefault(Provider, &size, &value);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT64 flags = 0;
-  return BootSettingSet(Provider, size, &value, &flags);
+  return SetToDefault(Provider);
 }
 
 VOID StartBootProviderLibrary(VOID) {

@@ -1,4 +1,5 @@
 #include "providers/StringSettings.h"
+#include "providers/ProviderValue.h"
 
 #include <zelm/ZelmGuids.h>
 
@@ -25,8 +26,7 @@ UINTN Classify(const CHAR8 *id) {
 
 EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value,
                      UINTN *index) {
-  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
-      (value == nullptr && *valueSize != 0)) {
+  if (!ValueReadArgumentsValid(provider, valueSize, value)) {
     return EFI_INVALID_PARAMETER;
   }
   *index = Classify(provider->Id);
@@ -116,13 +116,7 @@ EFI_STATUS EFIAPI StringSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider,
     *ValueSize = 0;
     return EFI_SUCCESS;
   }
-  const UINTN asked = *ValueSize;
-  *ValueSize = 1;
-  if (asked == 0) {
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *static_cast<UINT8 *>(Value) = Provider->Type == ZELM_SETTING_TYPE_ENABLE ? 1 : 0;
-  return EFI_SUCCESS;
+  return ReturnOneByte(ValueSize, Value, Provider->Type == ZELM_SETTING_TYPE_ENABLE ? 1 : 0);
 }
 
 EFI_STATUS EFIAPI StringSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
@@ -148,17 +142,7 @@ EFI_STATUS EFIAPI StringSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN 
 }
 
 EFI_STATUS EFIAPI StringSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
-  if (Provider == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINT8 value[8] = {};
-  UINTN size = sizeof(value);
-  EFI_STATUS status = StringSettingGetDefault(Provider, &size, value);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT64 flags = 0;
-  return StringSettingSet(Provider, size, value, &flags);
+  return SetToDefault(Provider);
 }
 
 VOID StartStringProviderLibrary(VOID) {

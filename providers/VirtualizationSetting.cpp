@@ -1,4 +1,5 @@
 #include "providers/VirtualizationSetting.h"
+#include "providers/ProviderValue.h"
 
 #include <zelm/ZelmGuids.h>
 
@@ -71,17 +72,7 @@ EFI_STATUS EFIAPI VirtualizationSettingSet(const ZELM_SETTING_PROVIDER *Provider
 }
 
 EFI_STATUS EFIAPI VirtualizationSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
-  if (Provider == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINT8 value[8] = {};
-  UINTN size = sizeof(value);
-  EFI_STATUS status = VirtualizationSettingGetDefault(Provider, &size, value);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT64 flags = 0;
-  return VirtualizationSettingSet(Provider, size, value, &flags);
+  return SetToDefault(Provider);
 }
 
 VOID StartVirtualizationProviderLibrary(VOID) {

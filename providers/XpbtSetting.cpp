@@ -1,4 +1,5 @@
 #include "providers/XpbtSetting.h"
+#include "providers/ProviderValue.h"
 
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
@@ -16,8 +17,7 @@ constexpr CHAR16 kXpbtVariable[] = u"XPBTen";
 constexpr UINT8 kXpbtEnabled = 1;
 
 EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VOID *value) {
-  if (provider == nullptr || provider->Id == nullptr || valueSize == nullptr ||
-      (value == nullptr && *valueSize != 0)) {
+  if (!ValueReadArgumentsValid(provider, valueSize, value)) {
     return EFI_INVALID_PARAMETER;
   }
   return SettingIdEquals(provider->Id, kXpbtId) ? EFI_SUCCESS : EFI_UNSUPPORTED;
@@ -56,13 +56,7 @@ EFI_STATUS EFIAPI XpbtSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, U
   if (EFI_ERROR(status)) {
     return status;
   }
-  const UINTN asked = *ValueSize;
-  *ValueSize = 1;
-  if (asked == 0) {
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *static_cast<UINT8 *>(Value) = kXpbtEnabled;
-  return EFI_SUCCESS;
+  return ReturnOneByte(ValueSize, Value, kXpbtEnabled);
 }
 
 EFI_STATUS EFIAPI XpbtSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
@@ -86,17 +80,7 @@ EFI_STATUS EFIAPI XpbtSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN Va
 }
 
 EFI_STATUS EFIAPI XpbtSettingSetDefault(const ZELM_SETTING_PROVIDER *Provider) {
-  if (Provider == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINT8 value = 0;
-  UINTN size = sizeof(value);
-  EFI_STATUS status = XpbtSettingGetDefault(Provider, &size, &value);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT64 flags = 0;
-  return XpbtSettingSet(Provider, size, &value, &flags);
+  return SetToDefault(Provider);
 }
 
 VOID StartXpbtProviderLibrary(VOID) {

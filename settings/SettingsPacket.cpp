@@ -2,7 +2,6 @@
 
 #include "settings/Registry.h"
 #include "settings/ValueConversion.h"
-#include "support/FirmwareTables.h"
 #include "support/PacketRecord.h"
 #include "support/PacketXml.h"
 #include "support/XmlTreeGuard.h"
@@ -73,24 +72,13 @@ EFI_STATUS PacketRun::Run() {
   if (packet_->State != ZELM_PACKET_STATE_AUTHENTICATED) {
     return Fail(kSettingsStateInternalFailure, EFI_ABORTED);
   }
-  UINTN length = packet_->Payload == nullptr ? 0 : PayloadTextLength(packet_);
-  // A parse that stops before the first start tag succeeds without a root.
-  if (length == 0 || EFI_ERROR(XmlParse(packet_->Payload, length, packetTree_.out())) ||
-      packetTree_.get() == nullptr) {
-    return Malformed();
-  }
-  EFI_TIME now = {};
-  if (EFI_ERROR(gRT->GetTime(&now, nullptr))) {
-    return Fail(kSettingsStateInternalFailure, EFI_ABORTED);
-  }
-  *resultTree_.out() = BuildResultsTree(&now, kSettingsName);
-  if (resultTree_.get() == nullptr) {
-    return Fail(kSettingsStateMalformed, EFI_ABORTED);
+  UINT32 state = 0;
+  EFI_STATUS opened = OpenPacketDocuments(packet_, "SettingsPacket", kSettingsName, &packetTree_,
+                                          &resultTree_, &state);
+  if (EFI_ERROR(opened)) {
+    return Fail(state, opened);
   }
   XmlNode *root = packetTree_.get();
-  if (root->XmlDeclaration == nullptr || !XmlNamed(root, "SettingsPacket")) {
-    return Malformed();
-  }
   UINT32 version = 0;
   if (!ReadVersionChild(root, "Version", &version)) {
     return Malformed();

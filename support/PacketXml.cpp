@@ -1,8 +1,8 @@
 #include "support/PacketXml.h"
 
+#include "support/FirmwareTables.h"
 #include "support/PacketRecord.h"
 #include "support/Text.h"
-#include "support/XmlTreeGuard.h"
 
 namespace {
 
@@ -47,4 +47,30 @@ BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version
   }
   *Version = static_cast<UINT32>(value);
   return TRUE;
+}
+
+EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *RootName,
+                               const CHAR8 *ListName, XmlTreeGuard *PacketTree,
+                               XmlTreeGuard *ResultTree, UINT32 *State) {
+  *State = kPacketStateMalformed;
+  UINTN length = Packet->Payload == nullptr ? 0 : PayloadTextLength(Packet);
+  // A parse that stops before the first start tag succeeds without a root.
+  if (length == 0 || EFI_ERROR(XmlParse(Packet->Payload, length, PacketTree->out())) ||
+      PacketTree->get() == nullptr) {
+    return EFI_NO_MAPPING;
+  }
+  EFI_TIME now = {};
+  if (EFI_ERROR(gRT->GetTime(&now, nullptr))) {
+    *State = kPacketStateInternalFailure;
+    return EFI_ABORTED;
+  }
+  *ResultTree->out() = BuildResultsTree(&now, ListName);
+  if (ResultTree->get() == nullptr) {
+    return EFI_ABORTED;
+  }
+  const XmlNode *root = PacketTree->get();
+  if (root->XmlDeclaration == nullptr || !XmlNamed(root, RootName)) {
+    return EFI_NO_MAPPING;
+  }
+  return EFI_SUCCESS;
 }
