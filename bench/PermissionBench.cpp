@@ -100,7 +100,7 @@ int PacketApply() {
       firmware.FindProtocol(gZelmPermissionsApplyProtocolGuid));
   std::vector<std::string> ids = FullestIds();
   size_t count = 0;
-  while (count < ids.size() && ResultBytes(count + 1) <= kMaxResultSize) {
+  while (count < ids.size() && ResultBytes(count + 1) <= ZELM_MAX_RESULT_SIZE) {
     count++;
   }
   ids.resize(count);

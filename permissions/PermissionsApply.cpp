@@ -43,20 +43,20 @@ EFI_STATUS Fail(ZELM_APPLY_PACKET *packet, UINT32 state, EFI_STATUS status) {
 // Steps from the record checks to the packet's application.
 EFI_STATUS CheckAndApply(ZELM_APPLY_PACKET *packet) {
   if (CurrentPermissionStore() == nullptr) {
-    return Fail(packet, kStateInternalFailure, EFI_NOT_READY);
+    return Fail(packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_NOT_READY);
   }
   if (!PacketBoundsValid(packet)) {
-    Fail(packet, kStateInternalFailure, EFI_ABORTED);
+    Fail(packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_ABORTED);
     return EFI_COMPROMISED_DATA;
   }
   UINT32 signatureLength = 0;
   if (!ReadSignatureLength(packet, &signatureLength) || signatureLength != SignatureBytes(packet)) {
-    return Fail(packet, kStateBadLength, EFI_BAD_BUFFER_SIZE);
+    return Fail(packet, ZELM_PACKET_STATE_BAD_LENGTH, EFI_BAD_BUFFER_SIZE);
   }
   ZELM_AUTHENTICATION_PROTOCOL *auth = AuthenticationProtocol();
   if (EFI_ERROR(auth->Authenticate(auth, packet->PacketData, packet->SignedLength,
                                    packet->Signature, &packet->AuthToken))) {
-    return Fail(packet, kStateSignatureRefused, EFI_SECURITY_VIOLATION);
+    return Fail(packet, ZELM_PACKET_STATE_SIGNATURE_REFUSED, EFI_SECURITY_VIOLATION);
   }
   packet->State = ZELM_PACKET_STATE_AUTHENTICATED;
   EFI_STATUS status = ProcessPermissionsPacket(packet);
@@ -78,7 +78,7 @@ EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKE
   if (auth == nullptr) {
     // A pending packet must not look applied to the transport.
     return Packet->State == ZELM_PACKET_STATE_PENDING
-               ? Fail(Packet, kStateInternalFailure, EFI_NOT_READY)
+               ? Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_NOT_READY)
                : EFI_INVALID_PARAMETER;
   }
   EFI_STATUS status =
@@ -99,8 +99,8 @@ EFI_STATUS EFIAPI ReportResult(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACK
   UINTN textSize = 0;
   if (withText) {
     // The header holds 16 bits of size; the driver never makes more than
-    // kMaxResultSize, so anything else did not come from ApplyPacket.
-    if (Packet->ResultSize > kMaxResultSize ||
+    // ZELM_MAX_RESULT_SIZE, so anything else did not come from ApplyPacket.
+    if (Packet->ResultSize > ZELM_MAX_RESULT_SIZE ||
         (Packet->ResultText == nullptr && Packet->ResultSize != 0)) {
       return EFI_INVALID_PARAMETER;
     }
@@ -154,7 +154,7 @@ EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PA
     return EFI_INVALID_PARAMETER;
   }
   if (Operation != kOperationDiscard && Operation != kOperationKeep) {
-    return Fail(Packet, kStateInternalFailure, EFI_INVALID_PARAMETER);
+    return Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_INVALID_PARAMETER);
   }
   if (Packet->PermissionsChanged == 0) {
     return EFI_SUCCESS;
@@ -162,7 +162,7 @@ EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PA
   EFI_STATUS status = Operation == kOperationKeep ? KeepChanges() : ReloadPermissionStore();
   Packet->PermissionsChanged = 0;
   if (EFI_ERROR(status)) {
-    Fail(Packet, kStateInternalFailure, status);
+    Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, status);
   }
   return status;
 }

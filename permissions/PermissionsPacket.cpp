@@ -64,7 +64,7 @@ private:
     }
     return status;
   }
-  EFI_STATUS Malformed() { return Refuse(kStateMalformed, EFI_NO_MAPPING); }
+  EFI_STATUS Malformed() { return Refuse(ZELM_PACKET_STATE_MALFORMED, EFI_NO_MAPPING); }
 
   EFI_STATUS ApplyEntries(XmlNode *permissions, XmlNode *results);
   EFI_STATUS ApplyEntry(const CHAR8 *id, UINT8 pMask, UINT8 dMask, EFI_STATUS *result);
@@ -80,16 +80,16 @@ private:
 
 EFI_STATUS PacketRun::Run() {
   if (packet_->State != ZELM_PACKET_STATE_AUTHENTICATED) {
-    return Refuse(kStateInternalFailure, EFI_ABORTED);
+    return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_ABORTED);
   }
   UINT32 identity = 0;
   if (EFI_ERROR(GetIdentityMask(&packet_->AuthToken, &identity))) {
-    return Refuse(kStateInternalFailure, EFI_ABORTED);
+    return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_ABORTED);
   }
   caller_ = static_cast<UINT8>(identity);
   store_ = CurrentPermissionStore();
   if (store_ == nullptr) {
-    return Refuse(kStateInternalFailure, EFI_NOT_READY);
+    return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_NOT_READY);
   }
   UINT32 state = 0;
   EFI_STATUS opened = OpenPacketDocuments(packet_, "PermissionsPacket", kPermissionsName,
@@ -103,14 +103,14 @@ EFI_STATUS PacketRun::Run() {
     return Malformed();
   }
   if (version < store_->LowestSupportedVersion) {
-    return Refuse(kStateVersionTooLow, EFI_ACCESS_DENIED);
+    return Refuse(ZELM_PACKET_STATE_VERSION_TOO_LOW, EFI_ACCESS_DENIED);
   }
   UINT32 lowest = 0;
   if (!ReadVersionChild(root, "LowestSupportedVersion", &lowest)) {
     return Malformed();
   }
   if (lowest > version) {
-    return Refuse(kStateBadLength, EFI_NO_MAPPING);
+    return Refuse(ZELM_PACKET_STATE_BAD_LENGTH, EFI_NO_MAPPING);
   }
   XmlNode *permissions = XmlFindChild(root, kPermissionsName);
   if (permissions == nullptr) {
@@ -118,7 +118,7 @@ EFI_STATUS PacketRun::Run() {
   }
   XmlNode *results = XmlFindChild(resultTree_.get(), kPermissionsName);
   if (results == nullptr) {
-    return Refuse(kStateMalformed, EFI_ABORTED);
+    return Refuse(ZELM_PACKET_STATE_MALFORMED, EFI_ABORTED);
   }
   BOOLEAN append = FALSE;
   if (EFI_ERROR(ReadAppendFlag(permissions, &append)) || (append && packet_->NoAppend != 0)) {
@@ -169,7 +169,7 @@ EFI_STATUS PacketRun::ApplyEntries(XmlNode *permissions, XmlNode *results) {
     EFI_STATUS result = EFI_SUCCESS;
     EFI_STATUS status = ApplyEntry(id, pMask, dMask, &result);
     if (EFI_ERROR(status)) {
-      return Refuse(kStateInternalFailure, status);
+      return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, status);
     }
     StatusText text;
     FormatStatusText(result, &text);
@@ -177,7 +177,7 @@ EFI_STATUS PacketRun::ApplyEntries(XmlNode *permissions, XmlNode *results) {
     if (id == nullptr || EFI_ERROR(XmlAddNode(results, "PermissionResult", nullptr, &node)) ||
         EFI_ERROR(XmlAddNode(node, "Id", id, nullptr)) ||
         EFI_ERROR(XmlAddNode(node, "Result", text.text, nullptr))) {
-      return Refuse(kStateInternalFailure, EFI_DEVICE_ERROR);
+      return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_DEVICE_ERROR);
     }
   }
   return EFI_SUCCESS;
@@ -225,12 +225,13 @@ EFI_STATUS PacketRun::Finish() {
   }
   // Refused now rather than reported applied and lost when it is saved.
   if (PermissionImageSize(store_) > kPermissionStoreMaxSize) {
-    return Refuse(kStateInternalFailure, EFI_INVALID_PARAMETER);
+    return Refuse(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_INVALID_PARAMETER);
   }
   packet_->State = ZELM_PACKET_STATE_APPLIED;
   UINTN size = 0;
   CHAR8 *text = nullptr;
-  if (EFI_ERROR(XmlTreeToString(resultTree_.get(), 0, &size, &text)) || size > kMaxResultSize) {
+  if (EFI_ERROR(XmlTreeToString(resultTree_.get(), 0, &size, &text)) ||
+      size > ZELM_MAX_RESULT_SIZE) {
     XmlPoolFree(text);
     return Refuse(ZELM_PACKET_STATE_APPLIED, EFI_ABORTED);
   }

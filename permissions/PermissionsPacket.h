@@ -8,16 +8,6 @@
 
 #include "xml/Xml.h"
 
-// States of a refused permissions packet.
-inline constexpr UINT32 kStateVersionTooLow = 240;
-inline constexpr UINT32 kStateMalformed = 248;
-inline constexpr UINT32 kStateBadLength = 253;
-inline constexpr UINT32 kStateSignatureRefused = 254;
-inline constexpr UINT32 kStateInternalFailure = 255;
-
-// Largest result text, its NUL counted.
-inline constexpr UINT64 kMaxResultSize = 8192;
-
 // Bit of an entry's DMask that marks it for removal while a packet applies.
 inline constexpr UINT8 kRemovalMark = 0x04;
 

@@ -77,7 +77,7 @@ EFI_STATUS WriteResult(const ZELM_APPLY_PACKET *packet) {
 // on every path that reaches the transport.
 EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth) {
   if (!RecordValid(packet)) {
-    packet->State = kSettingsStateInternalFailure;
+    packet->State = ZELM_PACKET_STATE_INTERNAL_FAILURE;
     packet->Status = EFI_ABORTED;
     return EFI_COMPROMISED_DATA;
   }
@@ -87,7 +87,7 @@ EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth)
     FreshSettingsManagerData(&data);
   } else if (EFI_ERROR(status)) {
     // The floor is unknown: applying could replay an older packet.
-    packet->State = kSettingsStateInternalFailure;
+    packet->State = ZELM_PACKET_STATE_INTERNAL_FAILURE;
     packet->Status = EFI_ABORTED;
     return EFI_ABORTED;
   }
@@ -96,7 +96,7 @@ EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth)
   if (*auth == nullptr ||
       EFI_ERROR((*auth)->Authenticate(*auth, packet->PacketData, packet->SignedLength,
                                       packet->Signature, &packet->AuthToken))) {
-    packet->State = kSettingsStateSignatureRefused;
+    packet->State = ZELM_PACKET_STATE_SIGNATURE_REFUSED;
     packet->Status = EFI_SECURITY_VIOLATION;
   } else {
     packet->State = ZELM_PACKET_STATE_AUTHENTICATED;

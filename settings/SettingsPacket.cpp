@@ -57,7 +57,7 @@ private:
     packet_->State = state;
     return status;
   }
-  EFI_STATUS Malformed() { return Fail(kSettingsStateMalformed, EFI_NO_MAPPING); }
+  EFI_STATUS Malformed() { return Fail(ZELM_PACKET_STATE_MALFORMED, EFI_NO_MAPPING); }
   EFI_STATUS ApplySettings(XmlNode *settings, XmlNode *results);
   EFI_STATUS Serialise();
 
@@ -70,7 +70,7 @@ private:
 
 EFI_STATUS PacketRun::Run() {
   if (packet_->State != ZELM_PACKET_STATE_AUTHENTICATED) {
-    return Fail(kSettingsStateInternalFailure, EFI_ABORTED);
+    return Fail(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_ABORTED);
   }
   UINT32 state = 0;
   EFI_STATUS opened = OpenPacketDocuments(packet_, "SettingsPacket", kSettingsName, &packetTree_,
@@ -84,14 +84,14 @@ EFI_STATUS PacketRun::Run() {
     return Malformed();
   }
   if (data_->LowestSupportedVersion > version) {
-    return Fail(kSettingsStateVersionTooLow, EFI_ACCESS_DENIED);
+    return Fail(ZELM_PACKET_STATE_VERSION_TOO_LOW, EFI_ACCESS_DENIED);
   }
   UINT32 lowest = 0;
   if (!ReadVersionChild(root, "LowestSupportedVersion", &lowest)) {
     return Malformed();
   }
   if (lowest > version) {
-    return Fail(kSettingsStateBadVersions, EFI_NO_MAPPING);
+    return Fail(ZELM_PACKET_STATE_BAD_LENGTH, EFI_NO_MAPPING);
   }
   if (data_->Version != version) {
     data_->Version = version;
@@ -108,7 +108,7 @@ EFI_STATUS PacketRun::Run() {
   }
   XmlNode *results = XmlFindChild(resultTree_.get(), kSettingsName);
   if (results == nullptr) {
-    return Fail(kSettingsStateMalformed, EFI_ABORTED);
+    return Fail(ZELM_PACKET_STATE_MALFORMED, EFI_ABORTED);
   }
   EFI_STATUS status = ApplySettings(settings, results);
   if (EFI_ERROR(status)) {
@@ -146,7 +146,7 @@ EFI_STATUS PacketRun::ApplySettings(XmlNode *settings, XmlNode *results) {
         EFI_ERROR(XmlAddNode(node, "Id", id->Value, nullptr)) ||
         EFI_ERROR(XmlAddNode(node, "Flags", flagsText.text, nullptr)) ||
         EFI_ERROR(XmlAddNode(node, "Result", resultText.text, nullptr))) {
-      return Fail(kSettingsStateInternalFailure, EFI_DEVICE_ERROR);
+      return Fail(ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_DEVICE_ERROR);
     }
     if ((flags & ZELM_SETTING_FLAG_REBOOT_REQUIRED) != 0) {
       packet_->ResetRequired = 1;
@@ -160,7 +160,7 @@ EFI_STATUS PacketRun::Serialise() {
   UINTN size = 0;
   CHAR8 *text = nullptr;
   if (EFI_ERROR(XmlTreeToString(resultTree_.get(), 0, &size, &text)) ||
-      size > kSettingsMaxResultSize) {
+      size > ZELM_MAX_RESULT_SIZE) {
     // No text at all rather than one the result header cannot describe.
     XmlPoolFree(text);
     return EFI_ABORTED;

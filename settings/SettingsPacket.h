@@ -7,16 +7,6 @@
 
 #include "settings/SettingsManagerData.h"
 
-// States of a refused settings packet.
-inline constexpr UINT32 kSettingsStateVersionTooLow = 240;
-inline constexpr UINT32 kSettingsStateMalformed = 248;
-inline constexpr UINT32 kSettingsStateBadVersions = 253;
-inline constexpr UINT32 kSettingsStateSignatureRefused = 254;
-inline constexpr UINT32 kSettingsStateInternalFailure = 255;
-
-// Largest result text, its NUL counted.
-inline constexpr UINT64 kSettingsMaxResultSize = 8192;
-
 // Applies the packet (State 2) and leaves the result text in ResultText
 // and ResultSize (NULL and 0 when none could be made); records State and
 // Status and returns the status. *VersionsAccepted is set once both

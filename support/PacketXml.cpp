@@ -52,7 +52,7 @@ BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version
 EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *RootName,
                                const CHAR8 *ListName, XmlTreeGuard *PacketTree,
                                XmlTreeGuard *ResultTree, UINT32 *State) {
-  *State = kPacketStateMalformed;
+  *State = ZELM_PACKET_STATE_MALFORMED;
   UINTN length = Packet->Payload == nullptr ? 0 : PayloadTextLength(Packet);
   // A parse that stops before the first start tag succeeds without a root.
   if (length == 0 || EFI_ERROR(XmlParse(Packet->Payload, length, PacketTree->out())) ||
@@ -61,7 +61,7 @@ EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *Roo
   }
   EFI_TIME now = {};
   if (EFI_ERROR(gRT->GetTime(&now, nullptr))) {
-    *State = kPacketStateInternalFailure;
+    *State = ZELM_PACKET_STATE_INTERNAL_FAILURE;
     return EFI_ABORTED;
   }
   *ResultTree->out() = BuildResultsTree(&now, ListName);

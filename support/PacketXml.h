@@ -8,10 +8,6 @@
 #include "support/XmlTreeGuard.h"
 #include "xml/Xml.h"
 
-// States shared by both packet kinds.
-inline constexpr UINT32 kPacketStateMalformed = 248;
-inline constexpr UINT32 kPacketStateInternalFailure = 255;
-
 // The "ResultsPacket" template's tree with "AppliedOn" (Time) and an empty
 // ListName element under its root, or NULL (nothing left allocated).
 XmlNode *BuildResultsTree(const EFI_TIME *Time, const CHAR8 *ListName);

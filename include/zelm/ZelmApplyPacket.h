@@ -15,6 +15,17 @@ EFI_EXTERN_C_BEGIN
 #define ZELM_PACKET_STATE_PENDING 1u
 #define ZELM_PACKET_STATE_AUTHENTICATED 2u
 #define ZELM_PACKET_STATE_APPLIED 4u
+/* Refusals: a version below the lowest supported one, a malformed packet,
+   inconsistent lengths or versions, a refused signature, an internal or
+   record failure. */
+#define ZELM_PACKET_STATE_VERSION_TOO_LOW 240u
+#define ZELM_PACKET_STATE_MALFORMED 248u
+#define ZELM_PACKET_STATE_BAD_LENGTH 253u
+#define ZELM_PACKET_STATE_SIGNATURE_REFUSED 254u
+#define ZELM_PACKET_STATE_INTERNAL_FAILURE 255u
+
+/* Largest result text, its NUL counted. */
+#define ZELM_MAX_RESULT_SIZE 8192u
 
 typedef struct {
   CONST UINT8 *PacketData;
