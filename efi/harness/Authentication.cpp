@@ -1,10 +1,12 @@
 #include "efi/harness/Authentication.h"
 
+#include "efi/harness/TestSignature.h"
+
 namespace {
 
-// The driver must find no owner, so that it creates and saves the default
-// permission store.
-constexpr UINT8 enrolledIdentities = ZELM_IDENTITY_LOCAL;
+// By default the driver must find no owner, so that it creates and saves
+// the default permission store; the two-boot run enrols the owner too.
+UINT8 enrolledIdentities = ZELM_IDENTITY_LOCAL;
 
 // Any value outside the tag's shape is a token this component never made.
 BOOLEAN DecodeToken(const ZELM_AUTH_TOKEN *Token, UINT8 *Mask) {
@@ -23,15 +25,22 @@ EFI_STATUS EFIAPI GetEnrolledIdentities(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *M
   return EFI_SUCCESS;
 }
 
-// The harness checks no signatures, so none is accepted: a signed packet
-// never gains an identity here.
-EFI_STATUS EFIAPI Authenticate(ZELM_AUTHENTICATION_PROTOCOL *, const VOID *, UINTN, const VOID *,
-                               ZELM_AUTH_TOKEN *Token) {
+// Only a well-formed test signature by an enrolled identity yields a
+// token, and the token carries that one identity: a signer that is not
+// enrolled gains nothing.
+EFI_STATUS EFIAPI Authenticate(ZELM_AUTHENTICATION_PROTOCOL *, const VOID *Data, UINTN DataSize,
+                               const VOID *Signature, ZELM_AUTH_TOKEN *Token) {
   if (Token == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   *Token = 0;
-  return EFI_SECURITY_VIOLATION;
+  UINT8 signer = 0;
+  if (!VerifyTestSignature(Data, DataSize, static_cast<const UINT8 *>(Signature), &signer) ||
+      (signer & enrolledIdentities) == 0) {
+    return EFI_SECURITY_VIOLATION;
+  }
+  *Token = HarnessToken(signer);
+  return EFI_SUCCESS;
 }
 
 // Tokens hold no resources; releasing one only clears it.
@@ -76,4 +85,8 @@ ZELM_AUTHENTICATION_PROTOCOL authentication = {
 
 ZELM_AUTHENTICATION_PROTOCOL *HarnessAuthentication(VOID) {
   return &authentication;
+}
+
+VOID HarnessEnrolIdentities(UINT8 Mask) {
+  enrolledIdentities = Mask;
 }

@@ -1,7 +1,8 @@
 // The harness's stand-in for the platform's authentication component: just
 // enough of ZELM_AUTHENTICATION_PROTOCOL for the driver to build its
-// permission store and decide requests. Nothing is signed or verified; a
-// token carries its identity mask in its own value.
+// permission store, decide requests and authenticate packets signed with
+// the harness's test scheme (efi/harness/TestSignature.h). A token carries
+// its identity mask in its own value.
 #ifndef ZELM_EFI_HARNESS_AUTHENTICATION_H_
 #define ZELM_EFI_HARNESS_AUTHENTICATION_H_
 
@@ -16,9 +17,15 @@ constexpr ZELM_AUTH_TOKEN HarnessToken(UINT8 Mask) {
   return HARNESS_TOKEN_TAG | Mask;
 }
 
-// The protocol instance: only the local identity is enrolled (no owner),
-// GetTokenIdentity answers the mask a token carries, Authenticate refuses
-// every signature, GetCertInfo knows no certificate.
+// The protocol instance: only the local identity is enrolled (no owner)
+// unless HarnessEnrolIdentities said otherwise, GetTokenIdentity answers the
+// mask a token carries, Authenticate accepts a test signature by an
+// enrolled identity and refuses every other, GetCertInfo knows no
+// certificate.
 ZELM_AUTHENTICATION_PROTOCOL *HarnessAuthentication(VOID);
+
+// Sets the enrolled identities (ZELM_IDENTITY_* bits); call before the
+// protocol is installed, since the driver reads them once.
+VOID HarnessEnrolIdentities(UINT8 Mask);
 
 #endif

@@ -9,6 +9,8 @@
 
 #include "efi/harness/CheckLog.h"
 #include "efi/harness/Console.h"
+#include "efi/harness/E2eBoots.h"
+#include "efi/harness/EventGroup.h"
 #include "efi/harness/ImageLoader.h"
 #include "efi/harness/MarkerFile.h"
 #include "efi/harness/PermissionChecks.h"
@@ -23,19 +25,18 @@ constexpr CHAR16 driverFileName[] = u"\\zelm.efi";
 // HOB, where the driver's PCD query gets whatever the firmware answers.
 constexpr CHAR16 noRegionHobMarker[] = u"\\zelm-no-region-hob";
 
-VOID EFIAPI IgnoreSignal(EFI_EVENT, VOID *) {}
+// Which run this is: the single boot, or one of the two end-to-end boots
+// the runner marks on the ESP.
+enum class RunKind { Single, FirstBoot, SecondBoot };
 
-// Signals the access-start group the way the platform does before boot.
-EFI_STATUS SignalAccessStart(EFI_BOOT_SERVICES *bs) {
-  EFI_EVENT event = nullptr;
-  EFI_STATUS status = bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, IgnoreSignal, nullptr,
-                                        &gZelmSettingAccessStartEventGroupGuid, &event);
-  if (EFI_ERROR(status)) {
-    return status;
+RunKind FindRunKind(EFI_HANDLE imageHandle, EFI_BOOT_SERVICES *bs) {
+  if (MarkerFileExists(imageHandle, bs, HARNESS_FIRST_BOOT_MARKER)) {
+    return RunKind::FirstBoot;
   }
-  status = bs->SignalEvent(event);
-  bs->CloseEvent(event);
-  return status;
+  if (MarkerFileExists(imageHandle, bs, HARNESS_SECOND_BOOT_MARKER)) {
+    return RunKind::SecondBoot;
+  }
+  return RunKind::Single;
 }
 
 template <typename T> EFI_STATUS Locate(EFI_BOOT_SERVICES *bs, EFI_GUID *Guid, T **Interface) {
@@ -104,7 +105,7 @@ VOID CheckRegistration(EFI_BOOT_SERVICES *bs, CheckLog &log) {
 }
 
 VOID CheckAccess(EFI_BOOT_SERVICES *bs, CheckLog &log) {
-  EFI_STATUS status = SignalAccessStart(bs);
+  EFI_STATUS status = SignalEventGroup(bs, &gZelmSettingAccessStartEventGroupGuid);
   log.expect(status == EFI_SUCCESS, "access-start group signalled", status);
 
   ZELM_SETTING_ACCESS_PROTOCOL *access;
@@ -150,14 +151,25 @@ extern "C" EFI_STATUS EFIAPI ZelmHarnessMain(EFI_HANDLE ImageHandle,
 
   CheckLog log;
   BOOLEAN withRegionTable = !MarkerFileExists(ImageHandle, bs, noRegionHobMarker);
+  RunKind run = FindRunKind(ImageHandle, bs);
+  if (run != RunKind::Single) {
+    Print("zelm-harness: info: end-to-end boot %u\n",
+          static_cast<UINT64>(run == RunKind::FirstBoot ? 1 : 2));
+  }
   EFI_STATUS status = AddPlatformHobs(SystemTable, withRegionTable);
   if (log.expect(status == EFI_SUCCESS, "platform HOBs in place", status) &&
       StartDriver(ImageHandle, bs, log)) {
-    CheckStartupProtocols(bs, log);
-    CheckPermissionStoreStart(SystemTable, log);
-    CheckRegistration(bs, log);
-    CheckAccess(bs, log);
-    CheckAccessDecisions(bs, log);
+    if (run == RunKind::FirstBoot) {
+      RunFirstBoot(SystemTable, log);
+    } else if (run == RunKind::SecondBoot) {
+      RunSecondBoot(SystemTable, log);
+    } else {
+      CheckStartupProtocols(bs, log);
+      CheckPermissionStoreStart(SystemTable, log);
+      CheckRegistration(bs, log);
+      CheckAccess(bs, log);
+      CheckAccessDecisions(bs, log);
+    }
   }
 
   if (log.failures() == 0) {
