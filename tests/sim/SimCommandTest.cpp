@@ -152,7 +152,7 @@ TEST_F(SimCommandTest, BadInputsHaveTheirExitCodes) {
 
 TEST_F(SimCommandTest, ACorruptStoreIsNeverOverwritten) {
   ASSERT_EQ(Sim("boot").code, 0) << Stderr();
-  std::string path = dir + "/store/variables.bin";
+  std::string path = dir + "/store/store.bin";
   std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
   const auto size = std::filesystem::file_size(path);
   Outcome boot = Sim("boot");

@@ -38,6 +38,16 @@ bool ReadFile(const std::string &path, std::string *bytes) {
   return !file.bad();
 }
 
+namespace {
+
+// The store file: "ZSIM", the enrolled identity bits, then the variables
+// in the firmware double's own format. One file, so one rename replaces
+// the whole state at once.
+constexpr char kMagic[] = "ZSIM";
+constexpr size_t kHeader = 5;
+
+} // namespace
+
 bool SimStore::Open(host::Platform &platform, std::string *error) {
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
@@ -45,23 +55,16 @@ bool SimStore::Open(host::Platform &platform, std::string *error) {
     *error = "store " + dir_ + " is not a directory that can be used";
     return false;
   }
-  std::string bytes;
-  if (std::filesystem::exists(Path("variables.bin"))) {
-    if (!ReadFile(Path("variables.bin"), &bytes) ||
-        !platform.DeserializeVariables(std::vector<UINT8>(bytes.begin(), bytes.end()))) {
-      *error = "store file " + Path("variables.bin") + " is corrupt or unreadable; left as it is";
+  platform.authentication.Unenrol(0xFF);
+  if (std::filesystem::exists(Path("store.bin"))) {
+    std::string bytes;
+    if (!ReadFile(Path("store.bin"), &bytes) || bytes.size() < kHeader ||
+        bytes.compare(0, 4, kMagic) != 0 ||
+        !platform.DeserializeVariables(std::vector<UINT8>(bytes.begin() + kHeader, bytes.end()))) {
+      *error = "store file " + Path("store.bin") + " is corrupt or unreadable; left as it is";
       return false;
     }
-  }
-  std::string enrolled;
-  if (ReadFile(Path("enrolled"), &enrolled)) {
-    unsigned value = 0;
-    if (std::sscanf(enrolled.c_str(), "%x", &value) != 1 || value > 0xFF) {
-      *error = "store file " + Path("enrolled") + " is corrupt; left as it is";
-      return false;
-    }
-    platform.authentication.Unenrol(0xFF);
-    platform.authentication.Enrol(static_cast<UINT8>(value));
+    platform.authentication.Enrol(static_cast<UINT8>(bytes[4]));
   }
   // The local key is always there: it stands for the person at the machine.
   platform.authentication.Enrol(ZELM_IDENTITY_LOCAL);
@@ -70,11 +73,10 @@ bool SimStore::Open(host::Platform &platform, std::string *error) {
 
 bool SimStore::Save(const host::Platform &platform, std::string *error) const {
   std::vector<UINT8> variables = platform.SerializeVariables();
-  char enrolled[8];
-  std::snprintf(enrolled, sizeof(enrolled), "%02x\n", platform.authentication.Enrolled());
-  if (!WriteFileAtomically(Path("variables.bin"),
-                           std::string(variables.begin(), variables.end())) ||
-      !WriteFileAtomically(Path("enrolled"), enrolled)) {
+  std::string bytes(kMagic, 4);
+  bytes.push_back(static_cast<char>(platform.authentication.Enrolled()));
+  bytes.append(variables.begin(), variables.end());
+  if (!WriteFileAtomically(Path("store.bin"), bytes)) {
     *error = "cannot write the store in " + dir_;
     return false;
   }

@@ -1,7 +1,7 @@
 // The simulator's store directory: the platform's non-volatile variables
-// ("variables.bin", written atomically), which identities are enrolled
-// ("enrolled"), the packet history ("history.log") and the keys (kept by
-// the authentication component under "keys/").
+// and which identities are enrolled ("store.bin", replaced atomically), the
+// packet history ("history.log") and the keys (kept by the authentication
+// component under "keys/").
 #ifndef ZELM_TOOLS_ZELM_SIM_SIM_STORE_H_
 #define ZELM_TOOLS_ZELM_SIM_SIM_STORE_H_
 
@@ -24,8 +24,8 @@ public:
   // exactly as it was: a corrupt file is never overwritten).
   bool Open(host::Platform &platform, std::string *error);
 
-  // Writes the variables (a temporary file, then a rename) and the
-  // enrolment. FALSE with *Error on failure.
+  // Writes the variables and the enrolment (a temporary file, then a
+  // rename). FALSE with *Error on failure.
   bool Save(const host::Platform &platform, std::string *error) const;
 
   // Appends one line to the history.
