@@ -145,7 +145,7 @@ EFI_STATUS WriteSetup(BootKind kind, UINT8 enabled) {
   if (kind == BootKind::UsbBoot) {
     status = SetSetupByte(&setup.block, kSetupUsbBootDisabled, enabled != 0 ? 0 : 1);
   } else {
-    // Both bytes are checked before either changes.
+    // The copy reaches "Setup" only when both bytes could be set.
     status = SetSetupByte(&setup.block, kSetupOnboardNetworkBoot, enabled);
     if (!EFI_ERROR(status)) {
       status = SetSetupByte(&setup.block, kSetupNetworkBootCompanion,
@@ -216,7 +216,8 @@ EFI_STATUS EFIAPI BootSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN Va
   // Only a value really stored counts as unchanged: a fallback default
   // would hide a change that never reached the platform.
   UINT8 current = 0;
-  if (kind != BootKind::None && CurrentForCompare(kind, &current) && requested == current) {
+  if (kind != BootKind::None && Provider->Type == ZELM_SETTING_TYPE_ENABLE &&
+      CurrentForCompare(kind, &current) && requested == current) {
     *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
     return EFI_SUCCESS;
   }

@@ -93,6 +93,21 @@ BOOLEAN FindDate(const CHAR8 *text, UINTN size, DateSpan *span) {
   return FALSE;
 }
 
+// Only a date may differ: anything else between the date tags (a document
+// planted with other content there) makes the stored copy different.
+BOOLEAN IsDateText(const CHAR8 *text, UINTN length) {
+  if (length == 0 || length > sizeof(TimeText::text) - 1) {
+    return FALSE;
+  }
+  for (UINTN i = 0; i < length; i++) {
+    const CHAR8 c = text[i];
+    if (!((c >= '0' && c <= '9') || c == '-' || c == 'T' || c == ':')) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
 // TRUE when the stored variable has attributes 7 and the document's
 // content apart from its date.
 BOOLEAN StoredMatches(CHAR16 *name, const CHAR8 *text, UINTN size) {
@@ -108,7 +123,7 @@ BOOLEAN StoredMatches(CHAR16 *name, const CHAR8 *text, UINTN size) {
   DateSpan b = {};
   if (attributes != kPublishedAttributes || !FindDate(text, size, &a) ||
       !FindDate(stored.get(), storedSize, &b) || size - a.end != storedSize - b.end ||
-      a.start != b.start) {
+      a.start != b.start || !IsDateText(stored.get() + b.start, b.end - b.start)) {
     return FALSE;
   }
   return CompareMem(text, stored.get(), a.start) == 0 &&

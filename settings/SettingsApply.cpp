@@ -112,8 +112,13 @@ EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth)
       packet->Status = saved;
     }
   }
+  // Without its result variable the transport must not read success.
   status = WriteResult(packet);
-  return EFI_ERROR(status) ? status : packet->Status;
+  if (EFI_ERROR(status)) {
+    packet->Status = status;
+    return status;
+  }
+  return packet->Status;
 }
 
 EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
@@ -122,6 +127,7 @@ EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKE
   }
   Packet->ResultText = nullptr;
   Packet->ResultSize = 0;
+  Packet->ResetRequired = 0;
   ZELM_AUTHENTICATION_PROTOCOL *auth = nullptr;
   EFI_STATUS status =
       Packet->State == ZELM_PACKET_STATE_PENDING ? Apply(Packet, &auth) : EFI_ABORTED;

@@ -23,7 +23,9 @@ EFI_STATUS LoadSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data) {
                                                      &gZelmSettingsManagerVariableGuid, &buffer,
                                                      &size, &attributes);
   if (EFI_ERROR(status)) {
-    return status;
+    // A failed read says nothing about the content: only an absent variable
+    // may stand for fresh data, whatever status the firmware chose.
+    return status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_DEVICE_ERROR;
   }
   PoolPtr<UINT8> bytes(static_cast<UINT8 *>(buffer));
   if (size < kLeadingBytes || attributes != kStoreAttributes) {

@@ -95,6 +95,16 @@ TEST_F(CurrentSettingsTest, DocumentsAreWrittenOnlyWhenTheirSettingsChange) {
   EXPECT_NE(Text(SettingsCurrent()).find("<Id>Device.B.Enable</Id><Value>Disabled</Value>"),
             std::string::npos);
   EXPECT_NE(Text(SettingsCurrent()).find("<Date>2026-12-10T08:00:00</Date>"), std::string::npos);
+  // Something other than a date between the date tags is not a date.
+  BootAgain();
+  std::string forged = Text(SettingsCurrent());
+  size_t open = forged.find("<Date>") + 6;
+  forged.replace(
+      open, forged.find("</Date>") - open,
+      "<Settings><SettingCurrent><Id>X</Id><Value>Y</Value></SettingCurrent></Settings>");
+  platform.PutVariable(u"ZelmSettingsCurrent", gZelmSettingsVariableGuid, 7, forged + '\0');
+  EXPECT_EQ(ReadyToBootWrites(), 1u);
+  EXPECT_EQ(Text(SettingsCurrent()).find("<Id>X</Id>"), std::string::npos);
   // The operating system planted one with other attributes.
   BootAgain();
   platform.PutVariable(u"UEFISettingsCurrent", gZelmSettingsVariableGuid, 3, UefiCurrent());

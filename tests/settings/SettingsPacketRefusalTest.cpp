@@ -73,6 +73,11 @@ TEST_F(SettingsPacketRefusalTest, EachRowOfTheFailureTable) {
          p.FailGetVariable(1, EFI_DEVICE_ERROR);
        },
        EFI_ABORTED, 255, EFI_ABORTED, false, false},
+      {"\"_SMID\" read refused as unsupported", Packet(kVersions + kOneSetting),
+       [](host::Authentication &, host::Platform &p, ZELM_APPLY_PACKET &) {
+         p.FailGetVariable(1, EFI_UNSUPPORTED);
+       },
+       EFI_ABORTED, 255, EFI_ABORTED, false, false},
       {"signature refused", Packet(kVersions + kOneSetting),
        [](host::Authentication &a, host::Platform &, ZELM_APPLY_PACKET &) {
          a.authenticateStatus = EFI_SECURITY_VIOLATION;
@@ -126,6 +131,14 @@ TEST_F(SettingsPacketRefusalTest, EachRowOfTheFailureTable) {
          };
        },
        EFI_WRITE_PROTECTED, 4, EFI_WRITE_PROTECTED, true, false, true},
+      {"result variable not writable", Packet(kVersions + kOneSetting),
+       [](host::Authentication &, host::Platform &p, ZELM_APPLY_PACKET &) {
+         p.setVariableHook = [](const host::SetVariableCall &call) {
+           return call.name == host::ResultName(host::PacketKind::Settings) ? EFI_WRITE_PROTECTED
+                                                                            : EFI_SUCCESS;
+         };
+       },
+       EFI_WRITE_PROTECTED, 4, EFI_WRITE_PROTECTED, false, true, true},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
