@@ -99,18 +99,10 @@ EFI_STATUS PacketRun::Run() {
   }
   XmlNode *root = packetTree_.get();
   UINT32 version = 0;
-  if (!ReadVersionChild(root, "Version", &version)) {
-    return Malformed();
-  }
-  if (version < store_->LowestSupportedVersion) {
-    return Refuse(ZELM_PACKET_STATE_VERSION_TOO_LOW, EFI_ACCESS_DENIED);
-  }
   UINT32 lowest = 0;
-  if (!ReadVersionChild(root, "LowestSupportedVersion", &lowest)) {
-    return Malformed();
-  }
-  if (lowest > version) {
-    return Refuse(ZELM_PACKET_STATE_BAD_LENGTH, EFI_NO_MAPPING);
+  opened = ReadPacketVersions(root, store_->LowestSupportedVersion, &version, &lowest, &state);
+  if (EFI_ERROR(opened)) {
+    return Refuse(state, opened);
   }
   XmlNode *permissions = XmlFindChild(root, kPermissionsName);
   if (permissions == nullptr) {

@@ -80,18 +80,10 @@ EFI_STATUS PacketRun::Run() {
   }
   XmlNode *root = packetTree_.get();
   UINT32 version = 0;
-  if (!ReadVersionChild(root, "Version", &version)) {
-    return Malformed();
-  }
-  if (data_->LowestSupportedVersion > version) {
-    return Fail(ZELM_PACKET_STATE_VERSION_TOO_LOW, EFI_ACCESS_DENIED);
-  }
   UINT32 lowest = 0;
-  if (!ReadVersionChild(root, "LowestSupportedVersion", &lowest)) {
-    return Malformed();
-  }
-  if (lowest > version) {
-    return Fail(ZELM_PACKET_STATE_BAD_LENGTH, EFI_NO_MAPPING);
+  opened = ReadPacketVersions(root, data_->LowestSupportedVersion, &version, &lowest, &state);
+  if (EFI_ERROR(opened)) {
+    return Fail(state, opened);
   }
   if (data_->Version != version) {
     data_->Version = version;

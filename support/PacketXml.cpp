@@ -11,6 +11,18 @@ constexpr CHAR8 kResultTemplate[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                                     "</ResultsPacket>";
 static_assert(sizeof(kResultTemplate) - 1 == 101, "result template");
 
+// The first child Name of Node read as a 32-bit number; FALSE when the
+// child is missing, has no text, or holds more than 32 bits.
+BOOLEAN ReadVersionChild(const XmlNode *node, const CHAR8 *name, UINT32 *version) {
+  const XmlNode *child = XmlFindChild(node, name);
+  UINT64 value = 0;
+  if (child == nullptr || !ReadDecimalText(child->Value, 0xFFFFFFFF, &value)) {
+    return FALSE;
+  }
+  *version = static_cast<UINT32>(value);
+  return TRUE;
+}
+
 } // namespace
 
 XmlNode *BuildResultsTree(const EFI_TIME *Time, const CHAR8 *ListName) {
@@ -39,16 +51,6 @@ BOOLEAN ReadDecimalText(const CHAR8 *Text, UINT64 Limit, UINT64 *Value) {
   return !EFI_ERROR(ParseDecimal(Text, nullptr, Value)) && *Value <= Limit;
 }
 
-BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version) {
-  const XmlNode *child = XmlFindChild(Node, Name);
-  UINT64 value = 0;
-  if (child == nullptr || !ReadDecimalText(child->Value, 0xFFFFFFFF, &value)) {
-    return FALSE;
-  }
-  *Version = static_cast<UINT32>(value);
-  return TRUE;
-}
-
 EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *RootName,
                                const CHAR8 *ListName, XmlTreeGuard *PacketTree,
                                XmlTreeGuard *ResultTree, UINT32 *State) {
@@ -70,6 +72,26 @@ EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *Roo
   }
   const XmlNode *root = PacketTree->get();
   if (root->XmlDeclaration == nullptr || !XmlNamed(root, RootName)) {
+    return EFI_NO_MAPPING;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS ReadPacketVersions(const XmlNode *Root, UINT32 Floor, UINT32 *Version, UINT32 *Lowest,
+                              UINT32 *State) {
+  *State = ZELM_PACKET_STATE_MALFORMED;
+  if (!ReadVersionChild(Root, "Version", Version)) {
+    return EFI_NO_MAPPING;
+  }
+  if (*Version < Floor) {
+    *State = ZELM_PACKET_STATE_VERSION_TOO_LOW;
+    return EFI_ACCESS_DENIED;
+  }
+  if (!ReadVersionChild(Root, "LowestSupportedVersion", Lowest)) {
+    return EFI_NO_MAPPING;
+  }
+  if (*Lowest > *Version) {
+    *State = ZELM_PACKET_STATE_BAD_LENGTH;
     return EFI_NO_MAPPING;
   }
   return EFI_SUCCESS;

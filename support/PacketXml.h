@@ -19,10 +19,6 @@ BOOLEAN XmlNamed(const XmlNode *Node, const CHAR8 *Name);
 // into *Value; FALSE for no text or a number above Limit.
 BOOLEAN ReadDecimalText(const CHAR8 *Text, UINT64 Limit, UINT64 *Value);
 
-// The first child Name of Node read as a 32-bit number; FALSE when the
-// child is missing, has no text, or holds more than 32 bits.
-BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version);
-
 // The opening steps of both packet kinds: the payload text parsed into
 // *PacketTree (text up to its first NUL; none, or a parse without a root,
 // is malformed), the clock read, *ResultTree started with ListName, and the
@@ -32,5 +28,14 @@ BOOLEAN ReadVersionChild(const XmlNode *Node, const CHAR8 *Name, UINT32 *Version
 [[nodiscard]] EFI_STATUS OpenPacketDocuments(const ZELM_APPLY_PACKET *Packet, const CHAR8 *RootName,
                                              const CHAR8 *ListName, XmlTreeGuard *PacketTree,
                                              XmlTreeGuard *ResultTree, UINT32 *State);
+
+// The root's "Version" and "LowestSupportedVersion" against the stored
+// Floor, in the order both packet kinds check them. EFI_SUCCESS, or the
+// refusal's status with *State: 248 and EFI_NO_MAPPING (a version missing,
+// without text or over 32 bits), 240 and EFI_ACCESS_DENIED ("Version"
+// below Floor), 253 and EFI_NO_MAPPING ("LowestSupportedVersion" above
+// "Version").
+[[nodiscard]] EFI_STATUS ReadPacketVersions(const XmlNode *Root, UINT32 Floor, UINT32 *Version,
+                                            UINT32 *Lowest, UINT32 *State);
 
 #endif
