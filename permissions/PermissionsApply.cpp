@@ -7,32 +7,14 @@
 #include "permissions/PermissionImage.h"
 #include "permissions/PermissionsPacket.h"
 #include "support/FirmwareTables.h"
-#include "support/Memory.h"
 #include "support/PacketRecord.h"
-#include "support/Pool.h"
 
 namespace {
 
 constexpr UINT8 kOperationDiscard = 1;
 constexpr UINT8 kOperationKeep = 2;
-constexpr UINT32 kResultAttributes = 7;
 
-#pragma pack(push, 1)
-// "KPPR": the result variable's header; layout version 2 is followed by the
-// result text.
-struct PermissionResultHeader {
-  UINT32 Signature;
-  UINT8 LayoutVersion;
-  UINT8 Padding[3];
-  EFI_STATUS Status;
-  UINT32 SessionId;
-};
-#pragma pack(pop)
-static_assert(sizeof(PermissionResultHeader) == 20, "KPPR layout");
-static_assert(offsetof(PermissionResultHeader, Status) == 8, "KPPR layout");
-static_assert(offsetof(PermissionResultHeader, SessionId) == 16, "KPPR layout");
 constexpr UINT32 kResultSignature = 0x5250504B; // "KPPR"
-constexpr UINTN kResultSizeField = sizeof(UINT16);
 
 EFI_STATUS Fail(ZELM_APPLY_PACKET *packet, UINT32 state, EFI_STATUS status) {
   packet->State = state;
@@ -96,36 +78,14 @@ EFI_STATUS EFIAPI ReportResult(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACK
     return EFI_INVALID_PARAMETER;
   }
   const BOOLEAN withText = Packet->FormatVersion == 2;
-  UINTN textSize = 0;
-  if (withText) {
-    // The header holds 16 bits of size; the driver never makes more than
-    // ZELM_MAX_RESULT_SIZE, so anything else did not come from ApplyPacket.
-    if (Packet->ResultSize > ZELM_MAX_RESULT_SIZE ||
-        (Packet->ResultText == nullptr && Packet->ResultSize != 0)) {
-      return EFI_INVALID_PARAMETER;
-    }
-    textSize = static_cast<UINTN>(Packet->ResultSize);
+  // The header holds 16 bits of size; the driver never makes more than
+  // ZELM_MAX_RESULT_SIZE, so anything else did not come from ApplyPacket.
+  if (withText && (Packet->ResultSize > ZELM_MAX_RESULT_SIZE ||
+                   (Packet->ResultText == nullptr && Packet->ResultSize != 0))) {
+    return EFI_INVALID_PARAMETER;
   }
-  const UINTN size = sizeof(PermissionResultHeader) + (withText ? kResultSizeField + textSize : 0);
-  PoolPtr<UINT8> buffer(static_cast<UINT8 *>(AllocZeroedPool(size)));
-  if (!buffer) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  PermissionResultHeader header = {};
-  header.Signature = kResultSignature;
-  header.LayoutVersion = withText ? 2 : 1;
-  header.Status = Packet->Status;
-  header.SessionId = Packet->SessionId;
-  CopyMem(buffer.get(), &header, sizeof(header));
-  if (withText) {
-    const UINT16 sizeField = static_cast<UINT16>(textSize);
-    CopyMem(buffer.get() + sizeof(header), &sizeField, sizeof(sizeField));
-    if (textSize != 0) {
-      CopyMem(buffer.get() + sizeof(header) + kResultSizeField, Packet->ResultText, textSize);
-    }
-  }
-  return gRT->SetVariable(const_cast<CHAR16 *>(Packet->ResultVariableName),
-                          &gZelmPermissionVariableGuid, kResultAttributes, size, buffer.get());
+  return WritePacketResult(Packet, &gZelmPermissionVariableGuid, kResultSignature, withText ? 2 : 1,
+                           withText);
 }
 
 // Keeps the pending changes: "_SPP" written, or on failure the stored

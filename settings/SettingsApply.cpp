@@ -6,28 +6,11 @@
 #include "settings/SettingsPacket.h"
 #include "settings/SettingsVariables.h"
 #include "support/FirmwareTables.h"
-#include "support/Memory.h"
 #include "support/PacketRecord.h"
-#include "support/Pool.h"
 #include "xml/Xml.h"
 
 namespace {
 
-#pragma pack(push, 1)
-// "KVSR": the result variable's header, followed by the result text.
-struct SettingsResultHeader {
-  UINT32 Signature;
-  UINT8 LayoutVersion;
-  UINT8 Padding[3];
-  EFI_STATUS Status;
-  UINT32 SessionId;
-  UINT16 ResultSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(SettingsResultHeader) == 22, "KVSR layout");
-static_assert(offsetof(SettingsResultHeader, Status) == 8, "KVSR layout");
-static_assert(offsetof(SettingsResultHeader, SessionId) == 16, "KVSR layout");
-static_assert(offsetof(SettingsResultHeader, ResultSize) == 20, "KVSR layout");
 constexpr UINT32 kResultSignature = 0x5253564B; // "KVSR"
 
 // The authentication protocol: the permission manager's once it has found
@@ -52,25 +35,9 @@ BOOLEAN RecordValid(const ZELM_APPLY_PACKET *packet) {
          blockLength <= SignatureBytes(packet);
 }
 
+// "KVSR", layout 1: always with the text size, and the text when there is one.
 EFI_STATUS WriteResult(const ZELM_APPLY_PACKET *packet) {
-  const UINTN textSize = packet->ResultText == nullptr ? 0 : static_cast<UINTN>(packet->ResultSize);
-  const UINTN size = sizeof(SettingsResultHeader) + textSize;
-  PoolPtr<UINT8> buffer(static_cast<UINT8 *>(AllocZeroedPool(size)));
-  if (!buffer) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  SettingsResultHeader header = {};
-  header.Signature = kResultSignature;
-  header.LayoutVersion = 1;
-  header.Status = packet->Status;
-  header.SessionId = packet->SessionId;
-  header.ResultSize = static_cast<UINT16>(textSize);
-  CopyMem(buffer.get(), &header, sizeof(header));
-  if (textSize != 0) {
-    CopyMem(buffer.get() + sizeof(header), packet->ResultText, textSize);
-  }
-  return gRT->SetVariable(const_cast<CHAR16 *>(packet->ResultVariableName),
-                          &gZelmSettingsVariableGuid, kPublishedAttributes, size, buffer.get());
+  return WritePacketResult(packet, &gZelmSettingsVariableGuid, kResultSignature, 1, TRUE);
 }
 
 // From the record checks to the result variable; State and Status are set

@@ -1,6 +1,8 @@
 #include "support/PacketRecord.h"
 
+#include "support/FirmwareTables.h"
 #include "support/Memory.h"
+#include "support/Pool.h"
 #include "support/Text.h"
 
 BOOLEAN PacketBoundsValid(const ZELM_APPLY_PACKET *Packet) {
@@ -42,4 +44,29 @@ VOID FormatStatusText(EFI_STATUS Status, StatusText *Out) {
 VOID FormatTimeText(const EFI_TIME *Time, TimeText *Out) {
   FormatAscii(Out->text, sizeof(Out->text), "%d-%02d-%02dT%02d:%02d:%02d", Time->Year, Time->Month,
               Time->Day, Time->Hour, Time->Minute, Time->Second);
+}
+
+EFI_STATUS WritePacketResult(const ZELM_APPLY_PACKET *Packet, const EFI_GUID *Guid,
+                             UINT32 Signature, UINT8 LayoutVersion, BOOLEAN WithText) {
+  const UINT16 textSize =
+      Packet->ResultText == nullptr ? 0 : static_cast<UINT16>(Packet->ResultSize);
+  const UINTN size = sizeof(PacketResultHeader) + (WithText ? sizeof(textSize) + textSize : 0);
+  PoolPtr<UINT8> buffer(static_cast<UINT8 *>(AllocZeroedPool(size)));
+  if (!buffer) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  PacketResultHeader header = {};
+  header.Signature = Signature;
+  header.LayoutVersion = LayoutVersion;
+  header.Status = Packet->Status;
+  header.SessionId = Packet->SessionId;
+  CopyMem(buffer.get(), &header, sizeof(header));
+  if (WithText) {
+    CopyMem(buffer.get() + sizeof(header), &textSize, sizeof(textSize));
+    if (textSize != 0) {
+      CopyMem(buffer.get() + sizeof(header) + sizeof(textSize), Packet->ResultText, textSize);
+    }
+  }
+  return gRT->SetVariable(const_cast<CHAR16 *>(Packet->ResultVariableName),
+                          const_cast<EFI_GUID *>(Guid), 7, size, buffer.get());
 }

@@ -24,6 +24,29 @@ BOOLEAN ReadSignatureLength(const ZELM_APPLY_PACKET *Packet, UINT32 *Length);
 // Characters of the payload text: up to its first NUL, at most PayloadSize.
 UINTN PayloadTextLength(const ZELM_APPLY_PACKET *Packet);
 
+#pragma pack(push, 1)
+// The result variable's header ("KVSR" for settings, "KPPR" for
+// permissions); a layout with text follows it with a 16-bit size and the
+// result text.
+struct PacketResultHeader {
+  UINT32 Signature;
+  UINT8 LayoutVersion;
+  UINT8 Padding[3];
+  EFI_STATUS Status;
+  UINT32 SessionId;
+};
+#pragma pack(pop)
+static_assert(sizeof(PacketResultHeader) == 20, "result header layout");
+static_assert(offsetof(PacketResultHeader, Status) == 8, "result header layout");
+static_assert(offsetof(PacketResultHeader, SessionId) == 16, "result header layout");
+
+// Writes the result variable ResultVariableName / Guid, attributes 7: the
+// header with Packet's Status and SessionId, then, WithText, the 16-bit
+// size and the ResultSize bytes of ResultText (none when it is NULL).
+// EFI_OUT_OF_RESOURCES; SetVariable's status.
+[[nodiscard]] EFI_STATUS WritePacketResult(const ZELM_APPLY_PACKET *Packet, const EFI_GUID *Guid,
+                                           UINT32 Signature, UINT8 LayoutVersion, BOOLEAN WithText);
+
 // Text of a status in packet results: "0x" and upper-case hexadecimal
 // digits without leading zeros ("0x0", "0x800000000000000F").
 struct StatusText {
