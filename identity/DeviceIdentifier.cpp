@@ -6,6 +6,7 @@
 #include "support/FirmwareTables.h"
 #include "support/Pool.h"
 #include "support/Text.h"
+#include "support/VariableAlloc.h"
 #include "support/XmlTreeGuard.h"
 
 CHAR16 kDeviceIdentifierVariableName[] = u"ZelmDeviceIdentifier";
@@ -61,15 +62,11 @@ EFI_STATUS BuildText(const PoolPtr<CHAR8> (&values)[kIdentifierCount], CHAR8 **t
 }
 
 VOID WriteVariable(CHAR8 *text, UINTN size) {
-  UINT32 attributes = 0;
-  UINTN probeSize = 0;
-  EFI_STATUS probe =
-      gRT->GetVariable(kDeviceIdentifierVariableName, &gZelmDeviceIdentifierVariableGuid,
-                       &attributes, &probeSize, nullptr);
-  if (probe == EFI_BUFFER_TOO_SMALL && attributes != kDeviceIdentifierAttributes &&
-      EFI_ERROR(gRT->SetVariable(kDeviceIdentifierVariableName, &gZelmDeviceIdentifierVariableGuid,
-                                 0, 0, nullptr))) {
-    return; // the write would be refused as well
+  // A variable that cannot be cleared of other attributes refuses the write too.
+  if (EFI_ERROR(DeleteVariableOfOtherAttributes(kDeviceIdentifierVariableName,
+                                                &gZelmDeviceIdentifierVariableGuid,
+                                                kDeviceIdentifierAttributes))) {
+    return;
   }
   (VOID) gRT->SetVariable(kDeviceIdentifierVariableName, &gZelmDeviceIdentifierVariableGuid,
                           kDeviceIdentifierAttributes, size, text);

@@ -248,8 +248,8 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
     return EFI_SUCCESS;
   }
   CopyMem(image.get() + offsetof(PermissionImageHeader, SavedOn), &now, sizeof(now));
-  DeleteVariableOfOtherAttributes(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
-                                  kPermissionStoreAttributes);
+  (VOID) DeleteVariableOfOtherAttributes(
+      kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes);
   EFI_STATUS status =
       gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
                        kPermissionStoreAttributes, size, image.get());

@@ -32,15 +32,13 @@ EFI_STATUS GetSettingVariable(const CHAR16 *Name, UINTN *Size, VOID *Value) {
 }
 
 EFI_STATUS SetSettingVariable(const CHAR16 *Name, UINTN Size, const VOID *Value) {
-  UINT32 attributes = 0;
-  UINTN probe = 0;
-  if (gRT->GetVariable(Mutable(Name), &gPlatformSettingVariableGuid, &attributes, &probe,
-                       nullptr) == EFI_BUFFER_TOO_SMALL &&
-      attributes != kSettingVariableAttributes) {
-    EFI_STATUS status = Delete(Name);
-    if (EFI_ERROR(status) || Size == 0) {
-      return status;
-    }
+  if (Size == 0) {
+    return Delete(Name);
+  }
+  EFI_STATUS status = DeleteVariableOfOtherAttributes(Name, &gPlatformSettingVariableGuid,
+                                                      kSettingVariableAttributes);
+  if (EFI_ERROR(status)) {
+    return status;
   }
   return gRT->SetVariable(Mutable(Name), &gPlatformSettingVariableGuid, kSettingVariableAttributes,
                           Size, const_cast<VOID *>(Value));

@@ -135,7 +135,7 @@ BOOLEAN StoredMatches(CHAR16 *name, const CHAR8 *text, UINTN size) {
   if (StoredMatches(name, text, size)) {
     return EFI_SUCCESS;
   }
-  DeleteVariableOfOtherAttributes(name, &gZelmSettingsVariableGuid, kPublishedAttributes);
+  (VOID) DeleteVariableOfOtherAttributes(name, &gZelmSettingsVariableGuid, kPublishedAttributes);
   return gRT->SetVariable(name, &gZelmSettingsVariableGuid, kPublishedAttributes, size,
                           const_cast<CHAR8 *>(text));
 }

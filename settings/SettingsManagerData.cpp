@@ -82,8 +82,8 @@ EFI_STATUS SaveSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data) {
   if (EFI_ERROR(gRT->GetTime(&image.SavedOn, nullptr))) {
     image.SavedOn = {};
   }
-  DeleteVariableOfOtherAttributes(kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid,
-                                  kStoreAttributes);
+  (VOID) DeleteVariableOfOtherAttributes(kSettingsManagerIdVariableName,
+                                         &gZelmSettingsManagerVariableGuid, kStoreAttributes);
   EFI_STATUS status =
       gRT->SetVariable(kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid,
                        kStoreAttributes, sizeof(image), &image);

@@ -25,7 +25,9 @@
 
 // Deletes Name / Guid when it is stored with attributes other than
 // Attributes: the firmware refuses a write that changes them, so a variable
-// planted with others would block every later write.
-VOID DeleteVariableOfOtherAttributes(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 Attributes);
+// planted with others would block every later write. EFI_SUCCESS (also
+// when there was nothing to delete); the deletion's status.
+EFI_STATUS DeleteVariableOfOtherAttributes(const CHAR16 *Name, const EFI_GUID *Guid,
+                                           UINT32 Attributes);
 
 #endif
