@@ -7,8 +7,6 @@
 #include "driver/ProviderLibrary.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
-#include "support/Memory.h"
-#include "support/Pool.h"
 
 namespace {
 
@@ -38,33 +36,6 @@ EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VO
     return EFI_INVALID_PARAMETER;
   }
   return SettingIdEquals(provider->Id, kAssetTagId) ? EFI_SUCCESS : EFI_UNSUPPORTED;
-}
-
-// Whether "AssetTag" already holds Tag.
-EFI_STATUS StoredEquals(const ZELM_SETTING_PROVIDER *provider, const UINT8 *tag, UINTN size,
-                        BOOLEAN *equal) {
-  *equal = FALSE;
-  UINTN current = 0;
-  EFI_STATUS status = AssetTagSettingGet(provider, &current, nullptr);
-  if (status == EFI_NOT_FOUND) {
-    return EFI_SUCCESS;
-  }
-  if (EFI_ERROR(status) && status != EFI_BUFFER_TOO_SMALL) {
-    return status;
-  }
-  if (current != size) {
-    return EFI_SUCCESS;
-  }
-  PoolPtr<UINT8> stored(static_cast<UINT8 *>(AllocPool(current)));
-  if (!stored) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  status = GetSettingVariable(kAssetTagVariable, &current, stored.get());
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  *equal = current == 0 || CompareMem(stored.get(), tag, size) == 0;
-  return EFI_SUCCESS;
 }
 
 VOID *mAssetTagRegistration;
@@ -115,8 +86,11 @@ EFI_STATUS EFIAPI AssetTagSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINT
   if (!SettingIdEquals(Provider->Id, kAssetTagId)) {
     return EFI_UNSUPPORTED;
   }
+  UINTN current = 0;
+  const EFI_STATUS probe = AssetTagSettingGet(Provider, &current, nullptr);
   BOOLEAN equal = FALSE;
-  EFI_STATUS status = StoredEquals(Provider, tag, ValueSize, &equal);
+  EFI_STATUS status =
+      SettingVariableHolds(kAssetTagVariable, probe, current, tag, ValueSize, &equal);
   if (EFI_ERROR(status)) {
     return status;
   }

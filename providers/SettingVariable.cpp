@@ -3,6 +3,7 @@
 #include <platform/PlatformGuids.h>
 
 #include "support/FirmwareTables.h"
+#include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/VariableAlloc.h"
 
@@ -42,6 +43,34 @@ EFI_STATUS SetSettingVariable(const CHAR16 *Name, UINTN Size, const VOID *Value)
   }
   return gRT->SetVariable(Mutable(Name), &gPlatformSettingVariableGuid, kSettingVariableAttributes,
                           Size, const_cast<VOID *>(Value));
+}
+
+EFI_STATUS SettingVariableHolds(const CHAR16 *Name, EFI_STATUS Probe, UINTN Current,
+                                const VOID *Value, UINTN Size, BOOLEAN *Equal) {
+  *Equal = FALSE;
+  if (Probe == EFI_NOT_FOUND) {
+    return EFI_SUCCESS;
+  }
+  if (EFI_ERROR(Probe) && Probe != EFI_BUFFER_TOO_SMALL) {
+    return Probe;
+  }
+  if (Current == 0) {
+    *Equal = Size == 0;
+    return EFI_SUCCESS;
+  }
+  if (Size != Current) {
+    return EFI_SUCCESS;
+  }
+  PoolPtr<UINT8> stored(static_cast<UINT8 *>(AllocPool(Current)));
+  if (!stored) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  EFI_STATUS status = GetSettingVariable(Name, &Current, stored.get());
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  *Equal = Current == 0 || CompareMem(stored.get(), Value, Size) == 0;
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS CheckStringVariableAttributes(const CHAR16 *Name) {

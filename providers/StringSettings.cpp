@@ -7,8 +7,6 @@
 #include "driver/ProviderLibrary.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
-#include "support/Memory.h"
-#include "support/Pool.h"
 
 namespace {
 
@@ -31,38 +29,6 @@ EFI_STATUS CheckRead(const ZELM_SETTING_PROVIDER *provider, UINTN *valueSize, VO
   }
   *index = Classify(provider->Id);
   return *index == kStringSettingCount ? EFI_UNSUPPORTED : EFI_SUCCESS;
-}
-
-// Whether the stored value already equals Value (Size bytes).
-EFI_STATUS StoredEquals(UINTN index, UINTN size, const VOID *value, BOOLEAN *equal) {
-  *equal = FALSE;
-  UINTN current = 0;
-  EFI_STATUS status = StringSettingGet(&mStringProviders[index], &current, nullptr);
-  if (status == EFI_NOT_FOUND) {
-    return EFI_SUCCESS;
-  }
-  if (EFI_ERROR(status) && status != EFI_BUFFER_TOO_SMALL) {
-    return status;
-  }
-  if (current == 0) {
-    *equal = size == 0;
-    return EFI_SUCCESS;
-  }
-  if (size == 0 || size != current) {
-    return EFI_SUCCESS;
-  }
-  PoolPtr<UINT8> stored(static_cast<UINT8 *>(AllocPool(current)));
-  if (!stored) {
-    return EFI_OUT_OF_RESOURCES;
-  }
-  // The variable itself: an absent one whose default has this size is
-  // reported as such.
-  status = GetSettingVariable(kStringSettingVariables[index], &current, stored.get());
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  *equal = current == 0 || CompareMem(stored.get(), value, size) == 0;
-  return EFI_SUCCESS;
 }
 
 VOID *mStringRegistration;
@@ -129,8 +95,11 @@ EFI_STATUS EFIAPI StringSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN 
   if (index == kStringSettingCount) {
     return EFI_UNSUPPORTED;
   }
+  UINTN current = 0;
+  const EFI_STATUS probe = StringSettingGet(Provider, &current, nullptr);
   BOOLEAN equal = FALSE;
-  EFI_STATUS status = StoredEquals(index, ValueSize, Value, &equal);
+  EFI_STATUS status = SettingVariableHolds(kStringSettingVariables[index], probe, current, Value,
+                                           ValueSize, &equal);
   if (EFI_ERROR(status)) {
     return status;
   }

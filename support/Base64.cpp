@@ -48,7 +48,8 @@ EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
       const UINT32 b = kSextets.value[p[1]];
       const UINT32 c = kSextets.value[p[2]];
       const UINT32 d = kSextets.value[p[3]];
-      if ((a | b | c | d) == 0xFF || ((a | b | c | d) & 0xC0) != 0) {
+      // Any byte outside the alphabet (0xFF) sets the high bits.
+      if (((a | b | c | d) & 0xC0) != 0) {
         break;
       }
       const UINT32 group = a << 18 | b << 12 | c << 6 | d;
