@@ -72,16 +72,15 @@ ApplyOutcome ApplyPacket(SimBoot &boot, std::vector<UINT8> packet, const ApplyOp
   delivery.sessionId = options.sessionId;
   delivery.noAppend = options.noAppend;
   host::Delivery record(boot.Firmware().GetPlatform(), options.kind, std::move(packet), delivery);
-  ApplyOutcome outcome;
+  // The transport learns the outcome from the record, not from the returns.
   if (options.kind == host::PacketKind::Settings) {
     ZELM_APPLY_PACKET_PROTOCOL *apply = boot.SettingsApply();
-    outcome.status = apply->ApplyPacket(apply, record.Record());
+    (void)apply->ApplyPacket(apply, record.Record());
   } else {
-    host::PermissionsOutcome run = host::RunPermissionsPacket(boot.PermissionsApply(), record);
-    outcome.status = run.apply;
+    (void)host::RunPermissionsPacket(boot.PermissionsApply(), record);
   }
+  ApplyOutcome outcome;
   outcome.state = record.Record()->State;
-  // Status as the transport reads it from the record.
   outcome.status = record.Record()->Status;
   outcome.resetRequired = record.Record()->ResetRequired != 0;
   outcome.result = ResultTextOf(record.ResultVariable());
