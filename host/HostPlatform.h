@@ -153,6 +153,25 @@ public:
   // Forgets the logged calls.
   void ClearSetVariableLog() { setLog_.clear(); }
 
+  // GetVariable calls through the firmware's services (both variable
+  // services count), since the platform was made or the count cleared.
+  size_t GetVariableCalls() const { return getCalls_; }
+  void ClearGetVariableCalls() { getCalls_ = 0; }
+  // UEFI leaves the attributes of a GetVariable answered
+  // EFI_BUFFER_TOO_SMALL to the implementation; when this is clear they are
+  // not filled then.
+  bool attributesOnBufferTooSmall = true;
+
+  // --- Power cut. ---
+  // From the k-th SetVariable from now on (1 = next) nothing reaches the
+  // store: the k-th lands whole when Lands is set, or not at all (UEFI
+  // variable writes are atomic per variable). The running boot is not told:
+  // its calls keep their answers; the next boot begins on the store as the
+  // cut left it.
+  void CutPowerAt(size_t k, bool lands);
+  // TRUE once the cut happened (until the next boot begins).
+  bool PowerWasCut() const { return powerCut_; }
+
   VariableLimits limits;
   // UEFI 2.10 section 8.2: a delete (size 0) whose non-zero attributes differ
   // from the stored ones is refused with EFI_INVALID_PARAMETER.
@@ -240,6 +259,11 @@ public:
   bool TakeSetVariableFailure(EFI_STATUS *status);
   bool TakeGetVariableFailure(EFI_STATUS *status);
   void LogSetVariable(SetVariableCall call) { setLog_.push_back(std::move(call)); }
+  void CountGetVariable() { getCalls_++; }
+  // Around every SetVariable that reaches the rules: the power cut's
+  // snapshot of the store is taken before or after the k-th.
+  void BeforeSetVariable();
+  void AfterSetVariable();
 
 private:
   struct PcdKey {
@@ -250,6 +274,12 @@ private:
 
   Store store_;
   std::vector<SetVariableCall> setLog_;
+  size_t getCalls_ = 0;
+  size_t cutCountdown_ = 0;
+  bool cutLands_ = false;
+  bool powerCut_ = false;
+  bool snapshotAfter_ = false;
+  Store cutStore_;
   size_t setFailCountdown_ = 0;
   EFI_STATUS setFailStatus_ = EFI_SUCCESS;
   size_t getFailCountdown_ = 0;

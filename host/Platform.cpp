@@ -162,8 +162,38 @@ const std::vector<UINT8> *Platform::FindPcd(const EFI_GUID &tokenSpace, UINTN to
   return it == pcd_.end() ? nullptr : &it->second;
 }
 
+void Platform::CutPowerAt(size_t k, bool lands) {
+  cutCountdown_ = k;
+  cutLands_ = lands;
+  powerCut_ = false;
+}
+
+void Platform::BeforeSetVariable() {
+  if (cutCountdown_ == 0 || --cutCountdown_ != 0) {
+    return;
+  }
+  powerCut_ = true;
+  if (cutLands_) {
+    snapshotAfter_ = true;
+  } else {
+    cutStore_ = store_;
+  }
+}
+
+void Platform::AfterSetVariable() {
+  if (snapshotAfter_) {
+    cutStore_ = store_;
+    snapshotAfter_ = false;
+  }
+}
+
 void Platform::BeginBoot() {
   bootCount_++;
+  if (powerCut_) {
+    store_ = std::move(cutStore_);
+    cutStore_.clear();
+    powerCut_ = false;
+  }
   BindCpu(&cpu);
   // Volatile variables do not survive a reset.
   for (auto it = store_.begin(); it != store_.end();) {

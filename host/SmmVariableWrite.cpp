@@ -83,6 +83,7 @@ EFI_STATUS Perform(const UINT8 *bytes, size_t extent, const PLATFORM_SMM_VARIABL
   SetVariableCall call{name,         h.VendorGuid,
                        h.Attributes, std::vector<UINT8>(data, data + h.DataSize),
                        EFI_SUCCESS,  platform.BootCount()};
+  platform.BeforeSetVariable();
   if (platform.TakeSetVariableFailure(&status)) {
   } else if (h.NameSize + h.DataSize > platform.limits.maxVariableSize) {
     status = EFI_OUT_OF_RESOURCES;
@@ -91,6 +92,7 @@ EFI_STATUS Perform(const UINT8 *bytes, size_t extent, const PLATFORM_SMM_VARIABL
   } else {
     platform.PutVariable(name, h.VendorGuid, h.Attributes, call.data);
   }
+  platform.AfterSetVariable();
   call.status = status;
   platform.LogSetVariable(std::move(call));
   return status;

@@ -147,6 +147,7 @@ EFI_STATUS EFIAPI HostGetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UI
     if (name.empty()) {
       return EFI_NOT_FOUND;
     }
+    s->platform.CountGetVariable();
     EFI_STATUS injected = EFI_SUCCESS;
     if (s->platform.TakeGetVariableFailure(&injected)) {
       return injected;
@@ -155,10 +156,11 @@ EFI_STATUS EFIAPI HostGetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UI
     if (variable == nullptr || !Visible(*s, *variable)) {
       return EFI_NOT_FOUND;
     }
-    if (Attributes != nullptr) {
+    const bool tooSmall = *DataSize < variable->data.size();
+    if (Attributes != nullptr && (!tooSmall || s->platform.attributesOnBufferTooSmall)) {
       *Attributes = variable->attributes;
     }
-    if (*DataSize < variable->data.size()) {
+    if (tooSmall) {
       *DataSize = variable->data.size();
       return EFI_BUFFER_TOO_SMALL;
     }
@@ -236,7 +238,9 @@ EFI_STATUS EFIAPI HostSetVariable(CHAR16 *VariableName, EFI_GUID *VendorGuid, UI
       const auto *bytes = static_cast<const UINT8 *>(Data);
       call.data.assign(bytes, bytes + DataSize);
     }
+    s->platform.BeforeSetVariable();
     call.status = SetVariableRules(*s, call, Data, DataSize);
+    s->platform.AfterSetVariable();
     EFI_STATUS status = call.status;
     s->platform.LogSetVariable(std::move(call));
     return status;

@@ -5,8 +5,8 @@
 #include "identity/SmbiosStrings.h"
 #include "support/FirmwareTables.h"
 #include "support/Pool.h"
+#include "support/PublishedDocument.h"
 #include "support/Text.h"
-#include "support/VariableAlloc.h"
 #include "support/XmlTreeGuard.h"
 
 CHAR16 kDeviceIdentifierVariableName[] = u"ZelmDeviceIdentifier";
@@ -61,17 +61,6 @@ EFI_STATUS BuildText(const PoolPtr<CHAR8> (&values)[kIdentifierCount], CHAR8 **t
   return XmlTreeToString(root, 0, size, text);
 }
 
-VOID WriteVariable(CHAR8 *text, UINTN size) {
-  // A variable that cannot be cleared of other attributes refuses the write too.
-  if (EFI_ERROR(DeleteVariableOfOtherAttributes(kDeviceIdentifierVariableName,
-                                                &gZelmDeviceIdentifierVariableGuid,
-                                                kDeviceIdentifierAttributes))) {
-    return;
-  }
-  (VOID) gRT->SetVariable(kDeviceIdentifierVariableName, &gZelmDeviceIdentifierVariableGuid,
-                          kDeviceIdentifierAttributes, size, text);
-}
-
 } // namespace
 
 VOID PublishDeviceIdentifier(VOID) {
@@ -86,7 +75,9 @@ VOID PublishDeviceIdentifier(VOID) {
   if (EFI_ERROR(BuildText(values, &text, &size))) {
     return;
   }
-  WriteVariable(text, size);
+  // Written only when it changed: the identifier is the same on most boots.
+  (VOID) WritePublishedDocument(kDeviceIdentifierVariableName, &gZelmDeviceIdentifierVariableGuid,
+                                text, size);
   XmlPoolFree(text);
 }
 

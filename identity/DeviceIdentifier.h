@@ -7,11 +7,11 @@
 #include "xml/Xml.h"
 
 extern CHAR16 kDeviceIdentifierVariableName[]; // "ZelmDeviceIdentifier"
-inline constexpr UINT32 kDeviceIdentifierAttributes = 7;
 
 // Reads the three strings, builds the document and writes its text with
-// its NUL into "ZelmDeviceIdentifier" (attributes 7). A variable of other
-// attributes is deleted first (the firmware would refuse to change them).
+// its NUL into "ZelmDeviceIdentifier" (attributes 7) unless it already
+// holds exactly that. A variable of other attributes is deleted first (the
+// firmware would refuse to change them).
 // Any failure before the write (no SMBIOS protocol or System Information
 // structure, no pool, a tree step) leaves the variable as it was; nothing
 // is reported.

@@ -5,7 +5,9 @@
 #include "permissions/PermissionStore.h"
 #include "support/FirmwareTables.h"
 #include "support/PacketRecord.h"
+#include "support/PublishedDocument.h"
 #include "support/Text.h"
+#include "support/VariableAlloc.h"
 #include "support/XmlTreeGuard.h"
 
 CHAR16 kPermissionCurrentVariableName[] = u"ZelmPermissionCurrent";
@@ -83,24 +85,21 @@ VOID DeleteCurrentPermissions() {
 }
 
 [[nodiscard]] EFI_STATUS Publish(BOOLEAN force) {
-  UINT32 attributes = 0;
-  UINTN size = 0;
-  EFI_STATUS probe = gRT->GetVariable(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
-                                      &attributes, &size, nullptr);
-  BOOLEAN exists = probe == EFI_BUFFER_TOO_SMALL;
-  if (exists && attributes == kPermissionCurrentAttributes && !force) {
-    return EFI_SUCCESS;
-  }
   CHAR8 *text = nullptr;
+  UINTN size = 0;
   EFI_STATUS status = BuildCurrentPermissionsXml(&text, &size);
   if (EFI_ERROR(status)) {
     return status;
   }
-  if (exists && attributes != kPermissionCurrentAttributes) {
-    DeleteCurrentPermissions();
+  if (force) {
+    (VOID) DeleteVariableOfOtherAttributes(
+        kPermissionCurrentVariableName, &gZelmPermissionVariableGuid, kPublishedDocumentAttributes);
+    status = gRT->SetVariable(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
+                              kPublishedDocumentAttributes, size, text);
+  } else {
+    status = WritePublishedDocument(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
+                                    text, size);
   }
-  status = gRT->SetVariable(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
-                            kPermissionCurrentAttributes, size, text);
   XmlPoolFree(text);
   return status;
 }

@@ -6,15 +6,15 @@
 #include "xml/Xml.h"
 
 extern CHAR16 kPermissionCurrentVariableName[]; // "ZelmPermissionCurrent"
-inline constexpr UINT32 kPermissionCurrentAttributes = 7;
 
-// Writes the document of the driver's store into "ZelmPermissionCurrent".
-// With Force clear an existing variable of attributes 7 is left alone. A
-// variable with other attributes is deleted before the write (the firmware
-// would refuse it); when a forced publication fails the variable is
-// deleted, so a later start-up publishes afresh instead of leaving a stale
-// document. EFI_SUCCESS; the statuses of BuildCurrentPermissionsXml and
-// SetVariable.
+// Writes the document of the driver's store into "ZelmPermissionCurrent"
+// (attributes 7). With Force clear it is written only when the stored copy
+// differs apart from its date, so start-up repairs a document that a power
+// cut left stale and writes nothing on a steady boot. A variable with other
+// attributes is deleted before the write (the firmware would refuse it);
+// when a forced publication fails the variable is deleted, so a later
+// start-up publishes afresh instead of leaving a stale document.
+// EFI_SUCCESS; the statuses of BuildCurrentPermissionsXml and SetVariable.
 [[nodiscard]] EFI_STATUS PublishCurrentPermissions(BOOLEAN Force);
 
 // The document of the driver's store, serialised into a new pool buffer

@@ -4,6 +4,7 @@
 
 #include "driver/StartupResources.h"
 #include "permissions/CurrentPermissions.h"
+#include "permissions/IdentityChanges.h"
 #include "permissions/PermissionImage.h"
 #include "support/FirmwareTables.h"
 
@@ -16,14 +17,9 @@ ZELM_AUTHENTICATION_PROTOCOL *mAuthentication;
 // owner enrolled only a missing or invalid "_SPP" is replaced: after a
 // passing read failure the defaults would let the local identity change
 // what the owner had taken away.
-[[nodiscard]] EFI_STATUS StartStore(BOOLEAN ownerEnrolled, BOOLEAN *force) {
+[[nodiscard]] EFI_STATUS StartStore(BOOLEAN ownerEnrolled) {
   if (ownerEnrolled) {
-    BOOLEAN migrated = FALSE;
-    EFI_STATUS status = LoadPermissionStore(&migrated);
-    if (!EFI_ERROR(status)) {
-      *force = migrated;
-      return EFI_SUCCESS;
-    }
+    EFI_STATUS status = LoadPermissionStore(nullptr);
     if (status != EFI_NOT_FOUND && status != EFI_COMPROMISED_DATA) {
       return status;
     }
@@ -33,7 +29,6 @@ ZELM_AUTHENTICATION_PROTOCOL *mAuthentication;
     return status;
   }
   (VOID) SavePermissionStore(CurrentPermissionStore());
-  *force = TRUE;
   return EFI_SUCCESS;
 }
 
@@ -42,6 +37,7 @@ ZELM_AUTHENTICATION_PROTOCOL *mAuthentication;
 VOID ResetPermissionManager(VOID) {
   mAuthentication = nullptr;
   SetCurrentPermissionStore(nullptr);
+  ForgetIdentityChanges();
 }
 
 ZELM_AUTHENTICATION_PROTOCOL *AuthenticationProtocol(VOID) {
@@ -73,12 +69,11 @@ VOID EFIAPI InitializePermissionsOnAuthentication(EFI_EVENT Event, VOID *Context
   }
   mAuthentication = static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
   UINT8 enrolled = 0;
-  BOOLEAN force = FALSE;
   if (!EFI_ERROR(mAuthentication->GetEnrolledIdentities(mAuthentication, &enrolled)) &&
-      !EFI_ERROR(StartStore((enrolled & ZELM_IDENTITY_OWNER) != 0, &force))) {
-    // A store that start-up created, migrated or rewrote differs from what
-    // an earlier boot published.
-    (VOID) PublishCurrentPermissions(force);
+      !EFI_ERROR(StartStore((enrolled & ZELM_IDENTITY_OWNER) != 0))) {
+    // Compared with what is stored, not trusted: a power cut after a write
+    // of "_SPP" leaves the document of the permissions before it.
+    (VOID) PublishCurrentPermissions(FALSE);
   }
   CloseTrackedEvent(Event);
 }

@@ -2,6 +2,7 @@
 
 #include <zelm/ZelmGuids.h>
 
+#include "permissions/IdentityChanges.h"
 #include "support/ByteReader.h"
 #include "support/FirmwareTables.h"
 #include "support/List.h"
@@ -53,8 +54,10 @@ struct EntryLayout {
     if (!HasNul(id, idSize)) {
       return EFI_COMPROMISED_DATA;
     }
-    EFI_STATUS status =
-        AddPermissionEntry(store, reinterpret_cast<const CHAR8 *>(id), pMask, dMask);
+    // A stored removal mark would let the next packet of any signer drop
+    // the entry.
+    EFI_STATUS status = AddPermissionEntry(store, reinterpret_cast<const CHAR8 *>(id), pMask,
+                                           static_cast<UINT8>(dMask & ~kRemovalMark));
     // Too long an id is skipped; losing an entry to pool exhaustion would
     // leave its setting to the default masks, which can widen a right.
     if (status == EFI_ABORTED) {
@@ -105,7 +108,7 @@ struct EntryLayout {
     if (EFI_ERROR(status)) {
       return status;
     }
-    store->DefaultDMask = header.DefaultDMask;
+    store->DefaultDMask = static_cast<UINT8>(header.DefaultDMask & ~kRemovalMark);
     if (header.Format == 3 && header.DefaultDMask == 0) {
       store->DefaultDMask = kFormat3DefaultDMask;
     }
@@ -118,8 +121,11 @@ struct EntryLayout {
   return EFI_SUCCESS;
 }
 
-// TRUE when "_SPP" holds Image apart from SavedOn, with the right attributes.
-BOOLEAN StoredImageEquals(UINT8 *image, UINTN size) {
+// TRUE when "_SPP" has the right attributes and holds Image apart from its
+// two times; *CreatedOn then receives the stored creation time. A default
+// store made afresh differs from the stored one only in CreatedOn, which
+// must not cost a flash write on every boot.
+BOOLEAN StoredImageEquals(UINT8 *image, UINTN size, EFI_TIME *createdOn) {
   VOID *stored = nullptr;
   UINTN storedSize = 0;
   UINT32 attributes = 0;
@@ -132,9 +138,13 @@ BOOLEAN StoredImageEquals(UINT8 *image, UINTN size) {
   if (storedSize != size || attributes != kPermissionStoreAttributes) {
     return FALSE;
   }
-  constexpr UINTN savedOn = offsetof(PermissionImageHeader, SavedOn);
-  ZeroMem(guard.get() + savedOn, sizeof(EFI_TIME));
-  ZeroMem(image + savedOn, sizeof(EFI_TIME));
+  constexpr UINTN created = offsetof(PermissionImageHeader, CreatedOn);
+  constexpr UINTN times = 2 * sizeof(EFI_TIME);
+  static_assert(offsetof(PermissionImageHeader, SavedOn) == created + sizeof(EFI_TIME),
+                "the two times are adjacent");
+  CopyMem(createdOn, guard.get() + created, sizeof(EFI_TIME));
+  ZeroMem(guard.get() + created, times);
+  ZeroMem(image + created, times);
   return CompareMem(guard.get(), image, size) == 0;
 }
 
@@ -205,6 +215,10 @@ EFI_STATUS LoadPermissionStore(BOOLEAN *Migrated) {
   InitializeListHead(&store->Entries);
   BOOLEAN migrated = FALSE;
   status = ReadImage(image.get(), size, store, &migrated);
+  if (!EFI_ERROR(status)) {
+    // Without them a reload would give a revoked key its rights back.
+    status = ReapplyIdentityChanges(store);
+  }
   if (EFI_ERROR(status)) {
     FreePermissionStore(store);
     return status;
@@ -244,9 +258,14 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
   WritePermissionImage(Store, image.get());
   EFI_TIME now = {};
   (VOID) gRT->GetTime(&now, nullptr);
-  if (StoredImageEquals(image.get(), size)) {
+  EFI_TIME storedCreatedOn = {};
+  if (StoredImageEquals(image.get(), size, &storedCreatedOn)) {
+    // "_SPP" already holds this store, with the changes made in memory.
+    Store->CreatedOn = storedCreatedOn;
+    ForgetIdentityChanges();
     return EFI_SUCCESS;
   }
+  WritePermissionImage(Store, image.get());
   CopyMem(image.get() + offsetof(PermissionImageHeader, SavedOn), &now, sizeof(now));
   (VOID) DeleteVariableOfOtherAttributes(
       kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes);
@@ -256,6 +275,7 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
   if (!EFI_ERROR(status)) {
     Store->SavedOn = now;
     Store->Dirty = FALSE;
+    ForgetIdentityChanges();
   }
   (VOID) SyncPermissionIndicator((Store->DefaultPMask & kIdentityLocal) == 0);
   return status;

@@ -44,16 +44,18 @@ UINTN PermissionImageSize(PermissionStore *Store);
 // PermissionImageSize(Store) bytes.
 VOID WritePermissionImage(PermissionStore *Store, UINT8 *Image);
 
-// Reads "_SPP" and makes it the driver's store; formats 1 to 3 are
-// migrated, marked Dirty and saved (the save's outcome is ignored), and
-// *Migrated (when given) is set. On failure the pointer is empty.
+// Reads "_SPP" and makes it the driver's store; every DMask loses the
+// removal mark; the identity changes remembered in this boot are applied
+// again; formats 1 to 3 are migrated, marked Dirty and saved (the save's
+// outcome is ignored), and *Migrated (when given) is set. On failure the
+// pointer is empty.
 // EFI_SUCCESS; the read's status (EFI_NOT_FOUND when absent);
 // EFI_NOT_FOUND (over 2048 bytes, or attributes other than 3);
 // EFI_COMPROMISED_DATA (shorter than its format's header, wrong signature,
 // Version below LowestSupportedVersion, unknown format, a format-1 size
 // that does not match its count, an entry running past the end or whose id
 // has no NUL within its size, fewer entries than counted); EFI_ABORTED
-// (pool exhausted for the store or an entry).
+// (pool exhausted for the store or an entry, or for an identity change).
 [[nodiscard]] EFI_STATUS LoadPermissionStore(BOOLEAN *Migrated OPTIONAL);
 
 // Throws the driver's store away and loads "_SPP" again: every change not
@@ -62,9 +64,11 @@ VOID WritePermissionImage(PermissionStore *Store, UINT8 *Image);
 EFI_STATUS ReloadPermissionStore(VOID);
 
 // Writes Store to "_SPP" when it is Dirty and its image differs from the
-// stored one in more than SavedOn; a successful write sets SavedOn and
-// clears Dirty. A stored "_SPP" with other attributes is deleted first, as
-// the firmware refuses to change attributes. After a write attempt the
+// stored one in more than its two times (CreatedOn, SavedOn); a successful
+// write sets SavedOn and clears Dirty. When nothing needed writing, Dirty
+// stays set and Store takes the stored CreatedOn. Either way "_SPP" then
+// holds the identity changes, which are no longer remembered. A stored "_SPP" with other attributes
+// is deleted first, as the firmware refuses to change attributes. After a write attempt the
 // indicator byte follows DefaultPMask (its result ignored).
 // EFI_SUCCESS (also when nothing needed writing); EFI_INVALID_PARAMETER (no
 // store; an image over 2048 bytes, Store unchanged); EFI_ABORTED (pool);

@@ -2,6 +2,7 @@
 
 #include "permissions/CurrentPermissions.h"
 #include "permissions/Identities.h"
+#include "permissions/IdentityChanges.h"
 #include "permissions/PermissionCheck.h"
 #include "permissions/PermissionIds.h"
 #include "permissions/PermissionImage.h"
@@ -46,24 +47,19 @@ EFI_STATUS EFIAPI ResetPermissions(ZELM_SETTING_PERMISSION_PROTOCOL *This, ZELM_
     return status;
   }
   status = SavePermissionStore(CurrentPermissionStore());
+  if (EFI_ERROR(status)) {
+    // The defaults are not in "_SPP": enforcing or publishing them would
+    // say what the next boot will not hold.
+    (VOID) ReloadPermissionStore();
+    return status;
+  }
   (VOID) PublishCurrentPermissions(TRUE);
   return status;
 }
 
-// Rights the zero-touch identity gains when its own key changes.
-struct IdentityRight {
-  const CHAR8 *id;
-  UINT8 pMask;
-};
-constexpr IdentityRight kZtdKeyChangeRights[] = {
-    {kZtdRecoveryId, kIdentityZtd},
-    {kZtdUnenrollId, kIdentityZtd},
-    {kRecoveryId, 0},
-};
-
 // These changes stay in memory, without Dirty, until the next write of the
-// whole store. A failure is returned, so the caller learns that a
-// revocation did not happen.
+// whole store; reloads of "_SPP" before it apply them again. A failure is
+// returned, so the caller learns that a revocation did not happen.
 EFI_STATUS EFIAPI IdentityChange(ZELM_SETTING_PERMISSION_PROTOCOL *This, ZELM_AUTH_TOKEN *Token,
                                  UINT32 Identity, UINT8 Flag) {
   if (This == nullptr || Token == nullptr) {
@@ -81,18 +77,13 @@ EFI_STATUS EFIAPI IdentityChange(ZELM_SETTING_PERMISSION_PROTOCOL *This, ZELM_AU
     return EFI_ACCESS_DENIED;
   }
   if (Identity == kIdentityOwner) {
-    EFI_STATUS status = SetPermissionEntry(store, kZtdKeyId, 0, 0);
+    EFI_STATUS status = ApplyIdentityChange(store, IdentityChangeOwnerKey);
     if (EFI_ERROR(status)) {
       return status;
     }
   }
   if (mask == kIdentityZtd) {
-    for (const IdentityRight &right : kZtdKeyChangeRights) {
-      EFI_STATUS status = SetPermissionEntry(store, right.id, right.pMask, 0);
-      if (EFI_ERROR(status)) {
-        return status;
-      }
-    }
+    return ApplyIdentityChange(store, IdentityChangeZtdKey);
   }
   return EFI_SUCCESS;
 }

@@ -18,6 +18,10 @@ inline constexpr UINT8 kIdentityOwner = ZELM_IDENTITY_OWNER;
 inline constexpr UINT8 kDefaultPMask = kIdentityLocal;
 inline constexpr UINT8 kDefaultDMask = kIdentityOwner;
 
+// Bit of an entry's DMask that marks it for removal while a packet
+// applies; never kept in a stored or loaded store.
+inline constexpr UINT8 kRemovalMark = 0x04;
+
 // Longest id, in characters without its NUL.
 inline constexpr UINTN kPermissionIdMaxLength = ZELM_SETTING_ID_MAX_LENGTH;
 

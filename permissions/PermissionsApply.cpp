@@ -72,20 +72,51 @@ EFI_STATUS EFIAPI ApplyPacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKE
   return status;
 }
 
+UINT8 ResultLayout(const ZELM_APPLY_PACKET *packet) {
+  return packet->FormatVersion == 2 ? 2 : 1;
+}
+
 EFI_STATUS EFIAPI ReportResult(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet) {
   (VOID) This;
   if (Packet == nullptr || Packet->State == ZELM_PACKET_STATE_NONE) {
     return EFI_INVALID_PARAMETER;
   }
-  const BOOLEAN withText = Packet->FormatVersion == 2;
+  const UINT8 layout = ResultLayout(Packet);
   // The header holds 16 bits of size; the driver never makes more than
   // ZELM_MAX_RESULT_SIZE, so anything else did not come from ApplyPacket.
-  if (withText && (Packet->ResultSize > ZELM_MAX_RESULT_SIZE ||
-                   (Packet->ResultText == nullptr && Packet->ResultSize != 0))) {
+  if (layout == 2 && (Packet->ResultSize > ZELM_MAX_RESULT_SIZE ||
+                      (Packet->ResultText == nullptr && Packet->ResultSize != 0))) {
     return EFI_INVALID_PARAMETER;
   }
-  return WritePacketResult(Packet, &gZelmPermissionVariableGuid, kResultSignature, withText ? 2 : 1,
-                           withText);
+  return WritePacketResult(Packet, &gZelmPermissionVariableGuid, kResultSignature, layout,
+                           layout == 2);
+}
+
+// A result variable already written must not keep claiming success for
+// changes that did not reach "_SPP": it is rewritten with the final Status
+// and without the per-element results, or deleted when that fails.
+VOID CorrectResult(const ZELM_APPLY_PACKET *packet) {
+  auto *name = const_cast<CHAR16 *>(packet->ResultVariableName);
+  UINTN size = 0;
+  if (name == nullptr || gRT->GetVariable(name, &gZelmPermissionVariableGuid, nullptr, &size,
+                                          nullptr) != EFI_BUFFER_TOO_SMALL) {
+    return;
+  }
+  ZELM_APPLY_PACKET failed = *packet;
+  failed.ResultText = nullptr;
+  failed.ResultSize = 0;
+  const UINT8 layout = ResultLayout(packet);
+  if (EFI_ERROR(WritePacketResult(&failed, &gZelmPermissionVariableGuid, kResultSignature, layout,
+                                  layout == 2))) {
+    (VOID) gRT->SetVariable(name, &gZelmPermissionVariableGuid, 0, 0, nullptr);
+  }
+}
+
+VOID DeleteMailbox(const ZELM_APPLY_PACKET *packet) {
+  if (packet->State != ZELM_PACKET_STATE_NONE) {
+    (VOID) gRT->SetVariable(const_cast<CHAR16 *>(packet->MailboxVariableName),
+                            &gZelmPermissionVariableGuid, 0, 0, nullptr);
+  }
 }
 
 // Keeps the pending changes: "_SPP" written, or on failure the stored
@@ -106,23 +137,32 @@ EFI_STATUS KeepChanges() {
 
 EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PACKET *Packet,
                                  UINT8 Operation) {
-  if (Packet != nullptr && Packet->State != ZELM_PACKET_STATE_NONE) {
-    (VOID) gRT->SetVariable(const_cast<CHAR16 *>(Packet->MailboxVariableName),
-                            &gZelmPermissionVariableGuid, 0, 0, nullptr);
+  // Changes to keep: the mailbox goes only once they are in "_SPP", so a
+  // power cut before the save leaves the packet for the next boot.
+  const BOOLEAN keep = This == &mPermissionsApply && Packet != nullptr &&
+                       Operation == kOperationKeep && Packet->PermissionsChanged != 0;
+  if (Packet != nullptr && !keep) {
+    DeleteMailbox(Packet);
   }
   if (This != &mPermissionsApply || Packet == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  EFI_STATUS status = EFI_SUCCESS;
+  if (Packet->PermissionsChanged != 0) {
+    // Any operation but a keep discards: memory must not hold what "_SPP"
+    // does not.
+    status = keep ? KeepChanges() : ReloadPermissionStore();
+    Packet->PermissionsChanged = 0;
+  }
+  if (keep && !EFI_ERROR(status)) {
+    DeleteMailbox(Packet);
+  }
   if (Operation != kOperationDiscard && Operation != kOperationKeep) {
-    return Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, EFI_INVALID_PARAMETER);
+    status = EFI_INVALID_PARAMETER;
   }
-  if (Packet->PermissionsChanged == 0) {
-    return EFI_SUCCESS;
-  }
-  EFI_STATUS status = Operation == kOperationKeep ? KeepChanges() : ReloadPermissionStore();
-  Packet->PermissionsChanged = 0;
   if (EFI_ERROR(status)) {
     Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, status);
+    CorrectResult(Packet);
   }
   return status;
 }

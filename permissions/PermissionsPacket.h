@@ -6,10 +6,8 @@
 
 #include <zelm/ZelmApplyPacket.h>
 
+#include "permissions/PermissionStore.h"
 #include "xml/Xml.h"
-
-// Bit of an entry's DMask that marks it for removal while a packet applies.
-inline constexpr UINT8 kRemovalMark = 0x04;
 
 // Applies the authenticated packet (State 2) to the driver's store and
 // leaves the serialised results in ResultText and ResultSize. A refusal

@@ -8,6 +8,7 @@
 #include "driver/ProviderLibrary.h"
 #include "providers/PlatformSetup.h"
 #include "settings/SettingId.h"
+#include "support/Pool.h"
 #include "support/VariableAccess.h"
 
 namespace {
@@ -119,12 +120,25 @@ BOOLEAN CurrentForCompare(BootKind kind, UINT8 *value) {
   return TRUE;
 }
 
-EFI_STATUS WriteLock(UINT8 enabled) {
-  UINT32 attributes = 0;
+// TRUE when the lock variable is stored with attributes the write cannot
+// keep. Attributes count only from a read that returned the data with
+// them: a probe answered EFI_BUFFER_TOO_SMALL need not fill them.
+BOOLEAN LockHasOtherAttributes() {
   UINTN size = 0;
-  EFI_STATUS probe = PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
-                                         &attributes, &size, nullptr);
-  if (probe == EFI_BUFFER_TOO_SMALL && attributes != kLockAttributes) {
+  if (PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, nullptr, &size,
+                          nullptr) != EFI_BUFFER_TOO_SMALL) {
+    return FALSE;
+  }
+  PoolPtr<UINT8> stored(static_cast<UINT8 *>(AllocPool(size)));
+  UINT32 attributes = 0;
+  return stored &&
+         !EFI_ERROR(PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
+                                        &attributes, &size, stored.get())) &&
+         attributes != kLockAttributes;
+}
+
+EFI_STATUS WriteLock(UINT8 enabled) {
+  if (LockHasOtherAttributes()) {
     // Planted with other attributes: the write could not replace it.
     EFI_STATUS deleted =
         PlatformSetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, 0, 0, nullptr);

@@ -24,6 +24,17 @@ EFI_STATUS GetSettingVariable(const CHAR16 *Name, UINTN *Size, VOID *Value) {
   UINT32 attributes = 0;
   EFI_STATUS status =
       gRT->GetVariable(Mutable(Name), &gPlatformSettingVariableGuid, &attributes, Size, Value);
+  // A probe answered EFI_BUFFER_TOO_SMALL need not fill the attributes:
+  // they count only from a read that returned them.
+  if (status == EFI_BUFFER_TOO_SMALL) {
+    const UINTN needed = *Size;
+    EFI_STATUS read = ReadVariableAttributes(Name, &gPlatformSettingVariableGuid, &attributes);
+    if (EFI_ERROR(read)) {
+      *Size = asked;
+      return read;
+    }
+    *Size = needed;
+  }
   if ((status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL) &&
       attributes != kSettingVariableAttributes) {
     *Size = asked;

@@ -12,6 +12,7 @@
 #include "support/PacketRecord.h"
 #include "support/PacketXml.h"
 #include "support/Pool.h"
+#include "support/PublishedDocument.h"
 #include "support/Text.h"
 #include "support/VariableAlloc.h"
 #include "support/XmlTreeGuard.h"
@@ -67,79 +68,6 @@ const CHAR8 *GroupValueText(EFI_STATUS status, UINT8 value) {
   return EFI_SUCCESS;
 }
 
-// Span of the text between "<Date>" and "</Date>", the one part that
-// changes on every build.
-struct DateSpan {
-  UINTN start;
-  UINTN end;
-};
-
-BOOLEAN FindDate(const CHAR8 *text, UINTN size, DateSpan *span) {
-  static constexpr CHAR8 kOpen[] = "<Date>";
-  static constexpr CHAR8 kClose[] = "</Date>";
-  for (UINTN i = 0; i + sizeof(kOpen) - 1 <= size; i++) {
-    if (CompareAsciiCount(text + i, kOpen, sizeof(kOpen) - 1) != 0) {
-      continue;
-    }
-    span->start = i + sizeof(kOpen) - 1;
-    for (UINTN j = span->start; j + sizeof(kClose) - 1 <= size; j++) {
-      if (CompareAsciiCount(text + j, kClose, sizeof(kClose) - 1) == 0) {
-        span->end = j;
-        return TRUE;
-      }
-    }
-    return FALSE;
-  }
-  return FALSE;
-}
-
-// Only a date may differ: anything else between the date tags (a document
-// planted with other content there) makes the stored copy different.
-BOOLEAN IsDateText(const CHAR8 *text, UINTN length) {
-  if (length == 0 || length > sizeof(TimeText::text) - 1) {
-    return FALSE;
-  }
-  for (UINTN i = 0; i < length; i++) {
-    const CHAR8 c = text[i];
-    if (!((c >= '0' && c <= '9') || c == '-' || c == 'T' || c == ':')) {
-      return FALSE;
-    }
-  }
-  return TRUE;
-}
-
-// TRUE when the stored variable has attributes 7 and the document's
-// content apart from its date.
-BOOLEAN StoredMatches(CHAR16 *name, const CHAR8 *text, UINTN size) {
-  VOID *buffer = nullptr;
-  UINTN storedSize = 0;
-  UINT32 attributes = 0;
-  if (EFI_ERROR(GetVariableAllocWithAttributes(name, &gZelmSettingsVariableGuid, &buffer,
-                                               &storedSize, &attributes))) {
-    return FALSE;
-  }
-  PoolPtr<CHAR8> stored(static_cast<CHAR8 *>(buffer));
-  DateSpan a = {};
-  DateSpan b = {};
-  if (attributes != kPublishedAttributes || !FindDate(text, size, &a) ||
-      !FindDate(stored.get(), storedSize, &b) || size - a.end != storedSize - b.end ||
-      a.start != b.start || !IsDateText(stored.get() + b.start, b.end - b.start)) {
-    return FALSE;
-  }
-  return CompareMem(text, stored.get(), a.start) == 0 &&
-         CompareMem(text + a.end, stored.get() + b.end, size - a.end) == 0;
-}
-
-// Writes the document unless the variable already holds it.
-[[nodiscard]] EFI_STATUS WriteIfChanged(CHAR16 *name, const CHAR8 *text, UINTN size) {
-  if (StoredMatches(name, text, size)) {
-    return EFI_SUCCESS;
-  }
-  (VOID) DeleteVariableOfOtherAttributes(name, &gZelmSettingsVariableGuid, kPublishedAttributes);
-  return gRT->SetVariable(name, &gZelmSettingsVariableGuid, kPublishedAttributes, size,
-                          const_cast<CHAR8 *>(text));
-}
-
 } // namespace
 
 VOID PublishCurrentSettings(VOID) {
@@ -148,8 +76,10 @@ VOID PublishCurrentSettings(VOID) {
   if (EFI_ERROR(BuildCurrentSettings(&text, &size))) {
     return;
   }
-  if (!EFI_ERROR(WriteIfChanged(kSettingsCurrentVariableName, text, size))) {
-    (VOID) WriteIfChanged(kUefiSettingsCurrentVariableName, text, size);
+  if (!EFI_ERROR(WritePublishedDocument(kSettingsCurrentVariableName, &gZelmSettingsVariableGuid,
+                                        text, size))) {
+    (VOID) WritePublishedDocument(kUefiSettingsCurrentVariableName, &gZelmSettingsVariableGuid,
+                                  text, size);
   }
   XmlPoolFree(text);
 }

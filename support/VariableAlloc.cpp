@@ -57,13 +57,17 @@ EFI_STATUS GetVariableAllocWithAttributes(const CHAR16 *Name, const EFI_GUID *Gu
   return status;
 }
 
+EFI_STATUS ReadVariableAttributes(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 *Attributes) {
+  VOID *data = nullptr;
+  EFI_STATUS status = GetVariableAllocWithAttributes(Name, Guid, &data, nullptr, Attributes);
+  FreePool(data);
+  return status;
+}
+
 EFI_STATUS DeleteVariableOfOtherAttributes(const CHAR16 *Name, const EFI_GUID *Guid,
                                            UINT32 Attributes) {
   UINT32 attributes = 0;
-  UINTN size = 0;
-  EFI_STATUS status = gRT->GetVariable(const_cast<CHAR16 *>(Name), const_cast<EFI_GUID *>(Guid),
-                                       &attributes, &size, nullptr);
-  if (status != EFI_BUFFER_TOO_SMALL || attributes == Attributes) {
+  if (EFI_ERROR(ReadVariableAttributes(Name, Guid, &attributes)) || attributes == Attributes) {
     return EFI_SUCCESS;
   }
   return gRT->SetVariable(const_cast<CHAR16 *>(Name), const_cast<EFI_GUID *>(Guid), 0, 0, nullptr);

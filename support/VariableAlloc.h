@@ -23,10 +23,18 @@
                                                         VOID **Buffer, UINTN *Size OPTIONAL,
                                                         UINT32 *Attributes OPTIONAL);
 
-// Deletes Name / Guid when it is stored with attributes other than
-// Attributes: the firmware refuses a write that changes them, so a variable
-// planted with others would block every later write. EFI_SUCCESS (also
-// when there was nothing to delete); the deletion's status.
+// The attributes of Name / Guid, from a read of the whole variable: a probe
+// answered EFI_BUFFER_TOO_SMALL need not fill them. EFI_SUCCESS; the
+// statuses of GetVariableAllocWithAttributes.
+[[nodiscard]] EFI_STATUS ReadVariableAttributes(const CHAR16 *Name, const EFI_GUID *Guid,
+                                                UINT32 *Attributes);
+
+// Deletes Name / Guid when a read shows it stored with attributes other
+// than Attributes: the firmware refuses a write that changes them, so a
+// variable planted with others would block every later write. A variable
+// whose attributes cannot be read is left alone (the write that follows
+// then reports any refusal). EFI_SUCCESS (also when there was nothing to
+// delete); the deletion's status.
 EFI_STATUS DeleteVariableOfOtherAttributes(const CHAR16 *Name, const EFI_GUID *Guid,
                                            UINT32 Attributes);
 

@@ -96,26 +96,44 @@ TEST_F(CurrentPermissionsTest, EmptyStoreStillHasPermissionsAndLsv) {
   FreePool(text);
 }
 
-TEST_F(CurrentPermissionsTest, ExistingDocumentIsKeptUnlessForcedOrOfOtherAttributes) {
+// Not forced, the document is written only when the stored one differs in
+// more than its date: a stale document is repaired, a current one costs no
+// write.
+TEST_F(CurrentPermissionsTest, ExistingDocumentIsKeptOnlyWhenItIsCurrent) {
+  std::string otherDate = DefaultDocument();
+  const size_t date = otherDate.find("2026-12-09T10:20:30");
+  ASSERT_NE(date, std::string::npos);
+  otherDate.replace(date, 19, "2025-01-02T03:04:05");
+  std::string otherMarkup = DefaultDocument();
+  otherMarkup.replace(date, 19, "<x>2025-01-02</x>03");
   struct Row {
     const char *name;
+    std::string stored;
     UINT32 attributes;
     BOOLEAN force;
     bool rewritten;
   };
   const Row rows[] = {
-      {"attributes 7, not forced", 7, FALSE, false},
-      {"attributes 7, forced", 7, TRUE, true},
-      {"attributes 3, not forced", 3, FALSE, true},
-      {"attributes 3, forced", 3, TRUE, true},
+      {"stale, attributes 7, not forced", "old", 7, FALSE, true},
+      {"stale, attributes 7, forced", "old", 7, TRUE, true},
+      {"stale, attributes 3, not forced", "old", 3, FALSE, true},
+      {"stale, attributes 3, forced", "old", 3, TRUE, true},
+      {"current but for the date, not forced", otherDate, 7, FALSE, false},
+      {"current but for the date, forced", otherDate, 7, TRUE, true},
+      {"current, attributes 3, not forced", otherDate, 3, FALSE, true},
+      {"markup where the date was, not forced", otherMarkup, 7, FALSE, true},
   };
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    PutPublished("old", row.attributes);
+    PutPublished(row.stored, row.attributes);
+    platform.ClearSetVariableLog();
     EXPECT_EQ(PublishCurrentPermissions(row.force), EFI_SUCCESS);
-    EXPECT_EQ(Published(), row.rewritten ? DefaultDocument() : "old");
+    EXPECT_EQ(Published(), row.rewritten ? DefaultDocument() : row.stored);
     EXPECT_EQ(Variable()->attributes, row.rewritten ? 7u : row.attributes);
+    if (!row.rewritten) {
+      EXPECT_TRUE(platform.SetVariableLog().empty());
+    }
   }
 }
 

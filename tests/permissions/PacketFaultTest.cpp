@@ -4,6 +4,8 @@
 // which, memory decides as "_SPP" does (or, where a reload failed, there is
 // no store at all), the published document is never stale, and nothing
 // leaks.
+#include <cstring>
+
 #include "permissions/CurrentPermissions.h"
 #include "permissions/PermissionImage.h"
 #include "tests/permissions/PacketTestSupport.h"
@@ -33,6 +35,8 @@ protected:
   void Fresh() {
     platform.EraseVariable(u"_SPP", gZelmSettingsManagerVariableGuid);
     platform.EraseVariable(kPermissionCurrentVariableName, gZelmPermissionVariableGuid);
+    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
+                           gZelmPermissionVariableGuid);
     BootWith();
     PermissionStore *store = CurrentPermissionStore();
     ASSERT_EQ(AddPermissionEntry(store, "Device.Gone", 1, 0x80), EFI_SUCCESS);
@@ -119,8 +123,24 @@ protected:
       EXPECT_EQ(published, kept ? after.published : before.published);
     }
     EXPECT_EQ(auth->LiveTokens(), 0u);
-    if (kind != Fault::SetVariable) {
-      EXPECT_FALSE(packet->MailboxPresent());
+    // The result variable never reports success for changes that are not
+    // in "_SPP", nor carries their per-element results.
+    const std::vector<UINT8> result = packet->ResultVariable();
+    if (result.size() >= 20) {
+      EFI_STATUS reported = 0;
+      std::memcpy(&reported, result.data() + 8, sizeof(reported));
+      EXPECT_EQ(EFI_ERROR(reported), !kept);
+      if (!kept) {
+        EXPECT_EQ(result.size(), 22u) << "no per-element results";
+      }
+    }
+    // A keep whose save failed leaves the mailbox, so the transport delivers
+    // the packet again at the next boot; every other end deletes it.
+    const bool keepFailed = !EFI_ERROR(outcome.apply) && !kept;
+    if (kind != Fault::SetVariable || keepFailed) {
+      EXPECT_EQ(packet->MailboxPresent(), keepFailed)
+          << "apply " << outcome.apply << " complete " << outcome.complete << " state "
+          << record.State << " kept " << kept;
     }
     packet.reset();
     EXPECT_EQ(BlocksBesideStore(), blocks) << "leak";

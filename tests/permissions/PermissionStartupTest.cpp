@@ -3,6 +3,8 @@
 // only what is missing or invalid, and the published document matches.
 #include <zelm/ZelmGuids.h>
 
+#include <cstring>
+
 #include "permissions/CurrentPermissions.h"
 #include "permissions/PermissionCheck.h"
 #include "tests/permissions/IdentityTestSupport.h"
@@ -76,10 +78,37 @@ TEST_F(PermissionStartupTest, OwnersValidStoreIsLoadedWithoutWriting) {
   EXPECT_EQ(SppWrites(), 0u);
   EXPECT_EQ(Spp(), OwnerImage());
   EXPECT_EQ(CurrentPermissionStore()->Version, 7u);
-  EXPECT_EQ(Published(), "earlier"); // attributes 7 and nothing changed: left alone
+  // A document of other permissions (a power cut after a write of "_SPP"
+  // leaves one) is replaced by the store's.
+  EXPECT_EQ(Published(), Expected());
   BOOLEAN allowed = TRUE;
   EXPECT_EQ(LocalDecision(&allowed), EFI_SUCCESS);
   EXPECT_FALSE(allowed);
+
+  // The next boot finds both current, an hour later: nothing is written.
+  platform.SetClock(2026, 12, 9, 11, 20, 30);
+  platform.ClearSetVariableLog();
+  Boot(/*ownerEnrolled=*/true);
+  EXPECT_TRUE(platform.SetVariableLog().empty());
+}
+
+TEST_F(PermissionStartupTest, WithoutAnOwnerASteadyBootWritesNothing) {
+  Boot(/*ownerEnrolled=*/false);
+  const std::vector<UINT8> spp = Spp();
+  const std::string published = Published();
+  ASSERT_EQ(spp.size(), 146u);
+  // A day later: the defaults made afresh differ from the stored ones only
+  // in their times.
+  platform.SetClock(2026, 12, 10, 8, 0, 0);
+  platform.ClearSetVariableLog();
+  Boot(/*ownerEnrolled=*/false);
+  EXPECT_TRUE(platform.SetVariableLog().empty());
+  EXPECT_EQ(Spp(), spp);
+  EXPECT_EQ(Published(), published);
+  EXPECT_EQ(EntriesOf(CurrentPermissionStore()), DefaultEntries());
+  // Memory holds what "_SPP" holds, its creation time included.
+  EXPECT_EQ(std::memcmp(&CurrentPermissionStore()->CreatedOn, spp.data() + 13, sizeof(EFI_TIME)),
+            0);
 }
 
 struct RewriteRow {
