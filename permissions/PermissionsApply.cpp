@@ -148,6 +148,7 @@ EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PA
     return EFI_INVALID_PARAMETER;
   }
   EFI_STATUS status = EFI_SUCCESS;
+  const BOOLEAN discarded = Packet->PermissionsChanged != 0 && !keep;
   if (Packet->PermissionsChanged != 0) {
     // Any operation but a keep discards: memory must not hold what "_SPP"
     // does not.
@@ -162,6 +163,10 @@ EFI_STATUS EFIAPI CompletePacket(ZELM_APPLY_PACKET_PROTOCOL *This, ZELM_APPLY_PA
   }
   if (EFI_ERROR(status)) {
     Fail(Packet, ZELM_PACKET_STATE_INTERNAL_FAILURE, status);
+    CorrectResult(Packet);
+  } else if (discarded) {
+    // Applied, then thrown away: not a success for whoever reads the result.
+    Packet->Status = EFI_ABORTED;
     CorrectResult(Packet);
   }
   return status;

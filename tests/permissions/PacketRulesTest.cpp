@@ -1,5 +1,6 @@
 // The delegation and version rules of permissions packets, kept and
 // discarded.
+#include <cstring>
 #include <regex>
 
 #include "permissions/CurrentPermissions.h"
@@ -259,10 +260,19 @@ TEST_F(PacketRulesTest, DiscardRestoresExactlyWhatSppHolds) {
   EXPECT_EQ(Now(), before);
   EXPECT_EQ(packet->Record()->PermissionsChanged, 0);
   EXPECT_EQ(packet->Record()->State, 4u);
-  // Only the mailbox was deleted.
-  ASSERT_EQ(platform.SetVariableLog().size(), writes + 1);
-  EXPECT_EQ(platform.SetVariableLog().back().name,
+  // Thrown away, the packet is no success: the result written before says
+  // so now, without the per-element results. Nothing else is written.
+  EXPECT_EQ(packet->Record()->Status, EFI_ABORTED);
+  ASSERT_EQ(platform.SetVariableLog().size(), writes + 2);
+  EXPECT_EQ(platform.SetVariableLog()[writes].name,
             host::MailboxName(host::PacketKind::Permissions));
+  EXPECT_EQ(platform.SetVariableLog()[writes + 1].name,
+            host::ResultName(host::PacketKind::Permissions));
+  const std::vector<UINT8> kppr = packet->ResultVariable();
+  ASSERT_EQ(kppr.size(), 22u);
+  EFI_STATUS reported = 0;
+  std::memcpy(&reported, kppr.data() + 8, sizeof(reported));
+  EXPECT_EQ(reported, EFI_ABORTED);
   // A second completion finds nothing pending.
   EXPECT_EQ(Complete(*packet, 2), EFI_SUCCESS);
   EXPECT_EQ(Now(), before);
