@@ -27,9 +27,10 @@ test:
 bench:
 	@.ci/ensure-packages $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench zelm-permission-bench zelm-settings-bench
+	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench zelm-permission-bench zelm-settings-bench zelm-boot-bench
 	$(BUILD)/bench/zelm-permission-bench
 	$(BUILD)/bench/zelm-settings-bench
+	$(BUILD)/bench/zelm-boot-bench
 	$(BUILD)/bench/zelm-bench
 
 fuzz: build

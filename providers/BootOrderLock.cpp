@@ -38,8 +38,13 @@ EFI_STATUS LockBootOrderVariables(VOID) {
   }
   Lock(lock, kBootOrderName);
   // Without a variable service (SMM mode without it) the deletion fails
-  // harmlessly and the lock still follows.
-  (VOID) PlatformSetVariable(kBootNextName, &gEfiGlobalVariableGuid, 0, 0, nullptr);
+  // harmlessly and the lock still follows. An absent BootNext costs no
+  // write: most boots have none.
+  UINTN nextSize = 0;
+  if (PlatformGetVariable(kBootNextName, &gEfiGlobalVariableGuid, nullptr, &nextSize, nullptr) !=
+      EFI_NOT_FOUND) {
+    (VOID) PlatformSetVariable(kBootNextName, &gEfiGlobalVariableGuid, 0, 0, nullptr);
+  }
   Lock(lock, kBootNextName);
   VOID *order = nullptr;
   UINTN orderSize = 0;

@@ -240,5 +240,62 @@ TEST_F(VariablesTest, RebootKeepsNonVolatileOnly) {
   EXPECT_EQ(platform.BootCount(), 2u);
 }
 
+TEST_F(VariablesTest, APowerCutKeepsTheStoreAsTheCutLeftIt) {
+  struct Row {
+    size_t k;
+    bool lands;
+    std::string a, b, c; // after the reboot; "-" for absent
+  };
+  const Row rows[] = {
+      {1, false, "-", "-", "-"}, {1, true, "1", "-", "-"},
+      {2, false, "1", "-", "-"}, {2, true, "1", "2", "-"},
+      {3, true, "1", "2", "3"},  {4, true, "1", "2", "3"}, // never reached: no cut
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(std::to_string(row.k) + (row.lands ? " landed" : " lost"));
+    platform.MutableVariables().clear();
+    platform.CutPowerAt(row.k, row.lands);
+    // The boot is not told: every call still succeeds and reads back.
+    ASSERT_EQ(Set(u"A", NV | BS, "1"), EFI_SUCCESS);
+    ASSERT_EQ(Set(u"B", NV | BS, "2"), EFI_SUCCESS);
+    ASSERT_EQ(Set(u"C", NV | BS, "3"), EFI_SUCCESS);
+    std::string data;
+    EXPECT_EQ(Get(u"C", &data), EFI_SUCCESS);
+    EXPECT_EQ(platform.PowerWasCut(), row.k <= 3);
+    Reboot();
+    EXPECT_FALSE(platform.PowerWasCut());
+    const std::pair<const char16_t *, std::string> expected[] = {
+        {u"A", row.a}, {u"B", row.b}, {u"C", row.c}};
+    for (const auto &[name, value] : expected) {
+      EFI_STATUS status = Get(name, &data);
+      if (value == "-") {
+        EXPECT_EQ(status, EFI_NOT_FOUND);
+      } else {
+        EXPECT_EQ(status, EFI_SUCCESS);
+        EXPECT_EQ(data, value);
+      }
+    }
+    platform.CutPowerAt(0, false);
+  }
+}
+
+TEST_F(VariablesTest, AttributesOfATooSmallAnswerCanBeLeftUnsetAndReadsAreCounted) {
+  ASSERT_EQ(Set(u"V", NV | BS, "data"), EFI_SUCCESS);
+  platform.ClearGetVariableCalls();
+  for (bool filled : {true, false}) {
+    platform.attributesOnBufferTooSmall = filled;
+    UINT32 attributes = 0xEEEE;
+    UINTN size = 0;
+    EXPECT_EQ(rt()->GetVariable(const_cast<CHAR16 *>(u"V"), &gVendor, &attributes, &size, nullptr),
+              EFI_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(attributes, filled ? NV | BS : 0xEEEEu);
+    std::string data;
+    EXPECT_EQ(Get(u"V", &data, &attributes), EFI_SUCCESS);
+    EXPECT_EQ(attributes, NV | BS); // a read that returns the data fills them
+  }
+  EXPECT_EQ(platform.GetVariableCalls(), 4u);
+}
+
 } // namespace
 } // namespace hosttest
