@@ -258,4 +258,25 @@ TEST_F(PowerLossTest, EveryCutOfEveryCommitPathLeavesBeforeOrAfter) {
   }
 }
 
+// What a cut before the mailbox deletion brings: the same packet at the
+// next boot. Applied again, it leaves every store exactly as the first
+// application did.
+TEST_F(PowerLossTest, PacketsDeliveredAgainLeaveExactlyTheSameStores) {
+  StartBoot();
+  ASSERT_EQ(ApplyPermissions(kFirstPermissions, kOwner).complete, EFI_SUCCESS);
+  ASSERT_EQ(ApplySettings(kSettings, kLocal), EFI_SUCCESS);
+  const MachineState once = Observe();
+  EndBoot();
+  platform.SetClock(2026, 12, 11, 9, 0, 0);
+  StartBoot();
+  ASSERT_EQ(ApplyPermissions(kFirstPermissions, kOwner).complete, EFI_SUCCESS);
+  ASSERT_EQ(ApplySettings(kSettings, kLocal), EFI_SUCCESS);
+  const MachineState twice = Observe();
+  EndBoot();
+  EXPECT_EQ(twice.spp, once.spp);
+  EXPECT_EQ(twice.smid, once.smid);
+  EXPECT_EQ(twice.values, once.values);
+  EXPECT_EQ(twice.allowed, once.allowed);
+}
+
 } // namespace
