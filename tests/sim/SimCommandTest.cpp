@@ -530,4 +530,34 @@ TEST_F(SimCommandTest, WhyTakesTheDriversVerdictNotTheDocuments) {
   EXPECT_EQ(shown.out.find("254"), std::string::npos) << shown.out;
 }
 
+TEST_F(SimCommandTest, AWriteThatFailsLeavesEveryFileAsItWas) {
+  std::string settings = Write("settings.xml", kSettings);
+  ASSERT_EQ(Sim("enroll owner").code, 0) << Stderr();
+  ASSERT_EQ(Sim("apply settings " + settings + " --signer local").code, 0) << Stderr();
+  const std::string store = dir + "/store";
+  auto snapshot = [&] {
+    std::string all;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(store)) {
+      all += entry.path().string() + "\n";
+      if (entry.is_regular_file()) {
+        all += Read(entry.path().string()) + "\n";
+      }
+    }
+    return all;
+  };
+  const std::string before = snapshot();
+  ASSERT_GT(std::filesystem::file_size(store + "/store.bin"), 1024u);
+  // Files above 1 KiB cannot be written: the store, and a new key.
+  for (const std::string &args : {"apply settings " + settings + " --signer local",
+                                  std::string("enroll ztd"), std::string("boot")}) {
+    SCOPED_TRACE(args);
+    std::string command = "trap '' XFSZ; ulimit -f 2; " + Command(store, args, dir + "/stderr");
+    int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2) << Stderr();
+    EXPECT_NE(Stderr().find("cannot write"), std::string::npos) << Stderr();
+    EXPECT_EQ(snapshot(), before);
+  }
+  EXPECT_EQ(Sim("get Zelm3.AssetTag.String").out, "TAG-1\n");
+}
+
 } // namespace
