@@ -68,20 +68,28 @@ Delivery::Delivery(Platform &platform, PacketKind kind, std::vector<UINT8> packe
                         EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS |
                             EFI_VARIABLE_RUNTIME_ACCESS,
                         packet);
-  bytes_ = platform_.FindVariable(mailbox_, PacketGuid(kind_))->data;
-  size_t signedLength = SignedLengthOf(bytes_).value_or(kSignedHeaderSize);
+  const Variable *written = platform_.FindVariable(mailbox_, PacketGuid(kind_));
+  if (written != nullptr) {
+    bytes_ = written->data;
+  }
   record_.PacketData = bytes_.data();
   record_.PacketSize = bytes_.size();
   record_.MailboxVariableName = reinterpret_cast<const CHAR16 *>(mailbox_.c_str());
   record_.ResultVariableName = reinterpret_cast<const CHAR16 *>(result_.c_str());
   record_.FormatVersion = options.formatVersion;
-  record_.Signature = bytes_.data() + signedLength;
-  record_.SignedLength = signedLength;
   record_.State = ZELM_PACKET_STATE_PENDING;
   record_.SessionId = options.sessionId;
   record_.NoAppend = options.noAppend ? 1 : 0;
-  record_.Payload = reinterpret_cast<const CHAR8 *>(bytes_.data() + kSignedHeaderSize);
+  // The header is checked before any pointer is made from it: a packet too
+  // short to hold one gets no signature or payload pointer at all, only a
+  // signed length that the driver's bounds check refuses.
+  const size_t signedLength = SignedLengthOf(bytes_).value_or(kSignedHeaderSize);
+  record_.SignedLength = signedLength;
   record_.PayloadSize = signedLength - kSignedHeaderSize;
+  if (bytes_.size() >= signedLength) {
+    record_.Signature = bytes_.data() + signedLength;
+    record_.Payload = reinterpret_cast<const CHAR8 *>(bytes_.data() + kSignedHeaderSize);
+  }
 }
 
 Delivery::~Delivery() {

@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -18,20 +16,24 @@
 #include "tools/zelm-sim/SimApply.h"
 #include "tools/zelm-sim/SimAuthentication.h"
 #include "tools/zelm-sim/SimBoot.h"
+#include "tools/zelm-sim/SimFiles.h"
 #include "tools/zelm-sim/SimSamples.h"
 #include "tools/zelm-sim/SimShow.h"
 #include "tools/zelm-sim/SimStore.h"
+#include "tools/zelm-sim/SimWhy.h"
+#include "tools/zelm-sim/SimXml.h"
 
 namespace {
 
 using sim::Identity;
+using sim::LockMode;
 
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
 constexpr int kUsage = 2;
 
 const char kUsageText[] =
-    "usage: zelm-sim [--store DIR] COMMAND\n"
+    "usage: zelm-sim [--store DIR] [--no-wait] COMMAND\n"
     "  boot                                   one boot of the platform\n"
     "  enroll owner|ztd, unenroll owner|ztd   change the enrolled keys\n"
     "  apply settings|permissions FILE --signer owner|ztd|local|none\n"
@@ -66,63 +68,21 @@ std::optional<Identity> ParseIdentity(const std::string &name) {
   return std::nullopt;
 }
 
-// The groups the settings manager forms, and their members.
-const std::map<std::string, std::vector<std::string>> kGroups = {
-    {"Zelm.OnboardCameras.Enable",
-     {"Device.FrontCamera.Enable", "Device.RearCamera.Enable", "Device.IRCamera.Enable"}},
-    {"Zelm.BootExternalMedia.Enable", {"Device.USBBoot.Enable"}},
-};
-
 // (Id, Value) of every SettingCurrent of a CurrentSettingsPacket.
 std::vector<std::pair<std::string, std::string>> PublishedSettings(const std::string &document) {
   std::vector<std::pair<std::string, std::string>> out;
-  std::regex setting("<SettingCurrent><Id>([^<]*)</Id>(?:<Value>([^<]*)</Value>|<Value />)");
-  for (auto it = std::sregex_iterator(document.begin(), document.end(), setting);
-       it != std::sregex_iterator(); ++it) {
-    out.emplace_back((*it)[1], (*it)[2]);
+  std::optional<sim::XmlElement> root = sim::ReadXml(document);
+  const sim::XmlElement *list =
+      root && root->name == "CurrentSettingsPacket" ? root->Child("Settings") : nullptr;
+  if (list == nullptr) {
+    return out;
   }
-  return out;
-}
-
-struct PermissionEntry {
-  unsigned pMask = 0;
-  unsigned dMask = 0;
-};
-struct PublishedPermissions {
-  unsigned defaultPMask = 0;
-  unsigned defaultDMask = 0;
-  std::map<std::string, PermissionEntry> entries;
-};
-
-PublishedPermissions ParsePermissions(const std::string &document) {
-  PublishedPermissions p;
-  std::smatch m;
-  if (std::regex_search(document, m, std::regex("Default=\"(\\d+)\""))) {
-    p.defaultPMask = static_cast<unsigned>(std::stoul(m[1]));
-  }
-  if (std::regex_search(document, m, std::regex("Delegated=\"(\\d+)\""))) {
-    p.defaultDMask = static_cast<unsigned>(std::stoul(m[1]));
-  }
-  std::regex entry("<PermissionCurrent><Id>([^<]*)</Id><PMask>(\\d+)</PMask>(?:<DMask>(\\d+)"
-                   "</DMask>)?</PermissionCurrent>");
-  for (auto it = std::sregex_iterator(document.begin(), document.end(), entry);
-       it != std::sregex_iterator(); ++it) {
-    // The first entry of an id decides.
-    std::string id = (*it)[1];
-    if (p.entries.count(id) == 0) {
-      PermissionEntry e;
-      e.pMask = static_cast<unsigned>(std::stoul((*it)[2]));
-      e.dMask = (*it)[3].matched ? static_cast<unsigned>(std::stoul((*it)[3])) : 0;
-      p.entries[id] = e;
+  for (const sim::XmlElement &setting : list->children) {
+    if (setting.name == "SettingCurrent" && setting.Child("Id") != nullptr) {
+      out.emplace_back(setting.ChildText("Id"), setting.ChildText("Value"));
     }
   }
-  return p;
-}
-
-std::string Hex2(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "0x%02X", value);
-  return text;
+  return out;
 }
 
 std::string Text(const std::vector<UINT8> &bytes) {
@@ -133,46 +93,56 @@ std::string Text(const std::vector<UINT8> &bytes) {
   return text;
 }
 
-// The rule that decides whether Identity may change Id, from the published
-// permissions: a group entry, the setting's own entry, or the defaults.
-struct Decision {
-  bool allowed = false;
-  std::string rule;
-};
+// The rule behind one setting's verdict, from the published permissions;
+// a note when they do not account for what the driver decided.
+std::string Rule(const std::optional<sim::PublishedPermissions> &permissions,
+                 const sim::GroupTable &groups, const std::string &id, UINT8 identity,
+                 bool allowed) {
+  if (!permissions) {
+    return "ZelmPermissionCurrent cannot be read, so no entry can be named";
+  }
+  sim::Explanation e = sim::ExplainSetting(*permissions, groups, id, identity);
+  if (e.allowed != allowed) {
+    return e.rule + ", which would " + (e.allowed ? "allow" : "refuse") +
+           ": ZelmPermissionCurrent does not match the permissions the driver enforces";
+  }
+  return e.rule;
+}
 
-Decision Decide(const PublishedPermissions &p, const std::string &id, UINT8 identity) {
-  for (const auto &[group, members] : kGroups) {
-    bool member = std::find(members.begin(), members.end(), id) != members.end();
-    auto entry = p.entries.find(group);
-    if (member && entry != p.entries.end()) {
-      bool allowed = (entry->second.pMask & identity) != 0;
-      return {allowed, "the entry of its group " + group + " (PMask " + Hex2(entry->second.pMask) +
-                           ") decides"};
+// Why the driver refused Id (a setting or a group) to Identity.
+std::string RefusalRule(const std::optional<sim::PublishedPermissions> &permissions,
+                        const sim::GroupTable &groups, const std::string &id, UINT8 identity) {
+  const std::vector<std::string> *members = sim::GroupMembers(groups, id);
+  if (members == nullptr) {
+    return Rule(permissions, groups, id, identity, false);
+  }
+  std::string text = "a group changes each of its members";
+  for (const std::string &member : *members) {
+    if (!permissions) {
+      break;
     }
+    sim::Explanation e = sim::ExplainSetting(*permissions, groups, member, identity);
+    text += "; " + member + (e.allowed ? " allowed: " : " refused: ") + e.rule;
   }
-  auto own = p.entries.find(id);
-  if (own != p.entries.end()) {
-    return {(own->second.pMask & identity) != 0, "its own permission entry (PMask " +
-                                                     Hex2(own->second.pMask) + ", DMask " +
-                                                     Hex2(own->second.dMask) + ") decides"};
-  }
-  return {(p.defaultPMask & identity) != 0,
-          "no entry: the default PMask " + Hex2(p.defaultPMask) + " decides"};
+  return text;
 }
 
 // A store, its platform and keys for one command.
 struct Session {
   explicit Session(std::string dir) : store(dir), keys(dir) {}
-  bool Open(std::string *error) {
-    if (!store.Open(platform, error)) {
+  // Locks the store (exclusively for a command that can write) and loads it.
+  bool Open(LockMode mode, bool wait, std::string *error) {
+    if (!store.Open(platform, mode, wait, error)) {
       return false;
     }
     sim::PreparePlatform(platform);
     return true;
   }
   bool Save(std::string *error) { return store.Save(platform, error); }
+  // A variable the driver publishes, under its own GUID.
   std::string Variable(const std::u16string &name) {
-    return Text(sim::VariableByName(platform, name));
+    const EFI_GUID *guid = sim::KnownGuid(name);
+    return guid != nullptr ? Text(sim::VariableByName(platform, name, *guid)) : std::string();
   }
 
   sim::SimStore store;
@@ -180,12 +150,21 @@ struct Session {
   sim::KeyStore keys;
 };
 
-int Boot(Session &s, bool quiet = false) {
+// One boot of the platform, all its phases; kDone when the driver started.
+int RunBoot(Session &s) {
   sim::SimBoot boot(s.platform, s.keys);
   if (!boot.Start()) {
     return Fail("the driver did not start: " + sim::StatusName(boot.EntryStatus()));
   }
   boot.Finish();
+  return kDone;
+}
+
+int Boot(Session &s, bool quiet = false) {
+  int status = RunBoot(s);
+  if (status != kDone) {
+    return status;
+  }
   std::string error;
   if (!s.Save(&error)) {
     return Fail(error);
@@ -206,7 +185,7 @@ int Boot(Session &s, bool quiet = false) {
   for (const char16_t *name : {u"ZelmSettingsCurrent", u"UEFISettingsCurrent",
                                u"ZelmPermissionCurrent", u"ZelmDeviceIdentifier"}) {
     std::printf("  %-24s %zu bytes\n", sim::Narrow(name).c_str(),
-                sim::VariableByName(s.platform, name).size());
+                sim::VariableByName(s.platform, name, *sim::KnownGuid(name)).size());
   }
   return kDone;
 }
@@ -226,16 +205,19 @@ int Enrol(Session &s, const std::string &who, bool enrol) {
   } else {
     s.platform.authentication.Unenrol(bits);
   }
-  sim::SimBoot boot(s.platform, s.keys);
-  if (!boot.Start()) {
-    return Fail("the driver did not start: " + sim::StatusName(boot.EntryStatus()));
+  EFI_STATUS status = EFI_SUCCESS;
+  {
+    sim::SimBoot boot(s.platform, s.keys);
+    if (!boot.Start()) {
+      return Fail("the driver did not start: " + sim::StatusName(boot.EntryStatus()));
+    }
+    // A key change, as the authentication component reports it: a token of
+    // the key's identity, that identity, flag 1 when a key was enrolled.
+    ZELM_AUTH_TOKEN token = boot.Authentication().IssueToken(bits);
+    ZELM_SETTING_PERMISSION_PROTOCOL *permission = boot.Permission();
+    status = permission->IdentityChange(permission, &token, bits, enrol ? 1 : 0);
+    boot.Finish();
   }
-  // A key change, as the authentication component reports it: a token of
-  // the key's identity, that identity, flag 1 when a key was enrolled.
-  ZELM_AUTH_TOKEN token = boot.Authentication().IssueToken(bits);
-  ZELM_SETTING_PERMISSION_PROTOCOL *permission = boot.Permission();
-  EFI_STATUS status = permission->IdentityChange(permission, &token, bits, enrol ? 1 : 0);
-  boot.Finish();
   if (!s.Save(&error)) {
     return Fail(error);
   }
@@ -258,16 +240,35 @@ struct ApplyArgs {
   bool dryRun = false;
 };
 
+// "Version/LowestSupportedVersion" of a packet's XML as the driver would
+// read them ("?" for what it could not), each escaped for the history.
+std::string VersionsOf(const std::string &payload) {
+  std::optional<sim::XmlElement> root;
+  if (payload.size() <= ZELM_MAX_PACKET_SIZE) {
+    root = sim::ReadXml(payload);
+  }
+  auto field = [&](const char *name) {
+    const sim::XmlElement *element = root ? root->Child(name) : nullptr;
+    return element != nullptr ? sim::EscapeHistoryField(element->value) : std::string("?");
+  };
+  return field("Version") + "/" + field("LowestSupportedVersion");
+}
+
 int Apply(Session &s, const ApplyArgs &a, bool quiet = false) {
   std::string content;
-  if (!sim::ReadFile(a.file, &content)) {
-    return Fail("cannot read " + a.file);
+  std::string error;
+  if (!sim::ReadFile(a.file, &content, &error)) {
+    return Fail(error);
   }
   std::vector<UINT8> packet;
-  std::string error;
   std::string signerName = a.signedFile ? "own" : (a.none ? "none" : sim::IdentityName(*a.signer));
+  std::string payload = content;
   if (a.signedFile) {
     packet.assign(content.begin(), content.end());
+    std::optional<size_t> signedLength = host::SignedLengthOf(packet);
+    payload = signedLength
+                  ? content.substr(host::kSignedHeaderSize, *signedLength - host::kSignedHeaderSize)
+                  : std::string();
   } else if (a.none) {
     packet = s.keys.UnsignedPacket(content);
   } else {
@@ -280,37 +281,36 @@ int Apply(Session &s, const ApplyArgs &a, bool quiet = false) {
     }
   }
   sim::ApplyOutcome outcome;
-  PublishedPermissions permissions;
+  sim::GroupTable groups;
+  std::string permissionsDocument;
   {
     sim::SimBoot boot(s.platform, s.keys);
     if (!boot.Start()) {
       return Fail("the driver did not start: " + sim::StatusName(boot.EntryStatus()));
     }
+    groups = boot.Groups();
     outcome = sim::ApplyPacket(boot, packet, {a.kind, a.session, a.noAppend});
     boot.Finish();
-    permissions = ParsePermissions(s.Variable(u"ZelmPermissionCurrent"));
+    permissionsDocument = s.Variable(u"ZelmPermissionCurrent");
   }
+  sim::ReadElements(&outcome);
   if (!a.dryRun) {
     if (!s.Save(&error)) {
       return Fail(error);
     }
-    std::smatch m;
-    std::string version =
-        std::regex_search(content, m, std::regex("<Version>([^<]*)</Version>")) ? m[1].str() : "?";
-    std::string lowest =
-        std::regex_search(content, m,
-                          std::regex("<LowestSupportedVersion>([^<]*)</LowestSupportedVersion>"))
-            ? m[1].str()
-            : "?";
     std::string line = std::to_string(std::time(nullptr)) + " " +
                        (a.kind == host::PacketKind::Settings ? "settings" : "permissions") +
-                       " signer=" + signerName + " version=" + version + "/" + lowest +
+                       " signer=" + signerName + " version=" + VersionsOf(payload) +
                        " state=" + std::to_string(outcome.state) +
                        " status=" + sim::StatusHex(outcome.status);
     for (const auto &[id, result] : outcome.elements) {
-      line += " " + id + "=" + result;
+      line += " " + sim::EscapeHistoryField(id) + "=" + sim::EscapeHistoryField(result);
     }
-    s.store.AppendHistory(line);
+    if (!s.store.AppendHistory(line, &error)) {
+      return Fail("the packet was applied and the store saved, but its history line was not "
+                  "written: " +
+                  error);
+    }
   }
   const bool ok = outcome.Applied() && !(a.strict && outcome.AnyElementFailed());
   if (a.json) {
@@ -324,13 +324,14 @@ int Apply(Session &s, const ApplyArgs &a, bool quiet = false) {
               outcome.state, sim::StatusHex(outcome.status).c_str(),
               sim::StatusName(outcome.status).c_str(), outcome.resetRequired ? "yes" : "no");
   const UINT8 bits = a.signer ? sim::IdentityBits(*a.signer) : 0;
+  std::optional<sim::PublishedPermissions> permissions = sim::ReadPermissions(permissionsDocument);
   for (const auto &[id, result] : outcome.elements) {
     std::string line = "  " + id + ": " + result;
     if (result != "0x0") {
       EFI_STATUS status = std::strtoull(result.c_str(), nullptr, 16);
       line += " (" + sim::StatusName(status) + ")";
       if (status == EFI_ACCESS_DENIED && a.kind == host::PacketKind::Settings && bits != 0) {
-        line += " — " + Decide(permissions, id, bits).rule;
+        line += " — " + RefusalRule(permissions, groups, id, bits);
       }
     }
     std::printf("%s\n", line.c_str());
@@ -341,19 +342,44 @@ int Apply(Session &s, const ApplyArgs &a, bool quiet = false) {
   return ok ? kDone : kRefused;
 }
 
+void ShowOne(const std::string &name, const host::Variable &variable, bool raw) {
+  if (raw) {
+    std::fwrite(variable.data.data(), 1, variable.data.size(), stdout);
+    return;
+  }
+  std::printf("%s (attributes %u, %zu bytes)\n%s", name.c_str(), variable.attributes,
+              variable.data.size(), sim::ShowVariable(variable.data).c_str());
+}
+
 int Show(Session &s, const std::string &name, bool raw) {
-  UINT32 attributes = 0;
-  std::vector<UINT8> bytes = sim::VariableByName(s.platform, sim::Wide(name), &attributes);
-  if (bytes.empty()) {
+  const std::u16string wide = sim::Wide(name);
+  // The driver's and the transport's variables under their own GUID only;
+  // any other name under whichever GUID holds it.
+  std::vector<std::pair<EFI_GUID, const host::Variable *>> found;
+  if (const EFI_GUID *guid = sim::KnownGuid(wide)) {
+    if (const host::Variable *variable = s.platform.FindVariable(wide, *guid)) {
+      found.emplace_back(*guid, variable);
+    }
+  } else {
+    for (const auto &[id, variable] : s.platform.Variables()) {
+      if (id.name == wide) {
+        found.emplace_back(id.guid, &variable);
+      }
+    }
+  }
+  if (found.empty()) {
     std::fprintf(stderr, "zelm-sim: no variable %s in the store\n", name.c_str());
     return kRefused;
   }
-  if (raw) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    return kDone;
+  if (found.size() > 1 && raw) {
+    return Fail("several variables are named " + name + "; --raw shows only one");
   }
-  std::printf("%s (attributes %u, %zu bytes)\n%s", name.c_str(), attributes, bytes.size(),
-              sim::ShowVariable(bytes).c_str());
+  for (const auto &[guid, variable] : found) {
+    if (found.size() > 1) {
+      std::printf("== %s %s\n", name.c_str(), sim::GuidText(guid).c_str());
+    }
+    ShowOne(name, *variable, raw);
+  }
   return kDone;
 }
 
@@ -365,8 +391,10 @@ int Vars(Session &s) {
   return kDone;
 }
 
+// Read-only commands boot in memory: what the next boot would publish,
+// with nothing written back.
 int Get(Session &s, const std::string &id) {
-  int status = Boot(s, /*quiet=*/true);
+  int status = RunBoot(s);
   if (status != kDone) {
     return status;
   }
@@ -381,23 +409,50 @@ int Get(Session &s, const std::string &id) {
 }
 
 int Why(Session &s, const std::string &id, Identity identity) {
-  int status = Boot(s, /*quiet=*/true);
-  if (status != kDone) {
-    return status;
+  const UINT8 bits = sim::IdentityBits(identity);
+  sim::GroupTable groups;
+  // The driver's verdict for Id itself, or for each member of group Id.
+  std::optional<bool> verdict;
+  std::vector<std::pair<std::string, bool>> members;
+  std::string document;
+  {
+    sim::SimBoot boot(s.platform, s.keys);
+    if (!boot.Start()) {
+      return Fail("the driver did not start: " + sim::StatusName(boot.EntryStatus()));
+    }
+    groups = boot.Groups();
+    verdict = boot.MayChange(id, bits);
+    const std::vector<std::string> *list = sim::GroupMembers(groups, id);
+    if (!verdict && list != nullptr) {
+      // Setting a group sets every member; it is allowed only when each is.
+      verdict = true;
+      for (const std::string &member : *list) {
+        bool allowed = boot.MayChange(member, bits).value_or(false);
+        members.emplace_back(member, allowed);
+        verdict = *verdict && allowed;
+      }
+    }
+    boot.Finish();
+    document = s.Variable(u"ZelmPermissionCurrent");
   }
-  bool known = kGroups.count(id) != 0;
-  for (const auto &[published, value] : PublishedSettings(s.Variable(u"ZelmSettingsCurrent"))) {
-    known = known || published == id;
-  }
-  if (!known) {
+  if (!verdict) {
     return Fail("the driver knows no setting " + id);
   }
-  const UINT8 bits = sim::IdentityBits(identity);
-  Decision d = Decide(ParsePermissions(s.Variable(u"ZelmPermissionCurrent")), id, bits);
-  std::printf("%s: %s (0x%02X) %s change %s: %s\n", d.allowed ? "allowed" : "denied",
-              sim::IdentityName(identity), bits, d.allowed ? "may" : "may not", id.c_str(),
-              d.rule.c_str());
-  return d.allowed ? kDone : kRefused;
+  std::optional<sim::PublishedPermissions> permissions = sim::ReadPermissions(document);
+  const bool allowed = *verdict;
+  std::printf("%s: %s (0x%02X) %s change %s: ", allowed ? "allowed" : "denied",
+              sim::IdentityName(identity), bits, allowed ? "may" : "may not", id.c_str());
+  if (members.empty()) {
+    std::printf("%s\n", Rule(permissions, groups, id, bits, allowed).c_str());
+  } else {
+    std::printf("a group changes each of its members, %s\n",
+                allowed ? "and each allows" : "and not every member allows");
+    for (const auto &[member, memberAllowed] : members) {
+      std::printf("  %s: %s, %s\n", member.c_str(), memberAllowed ? "allowed" : "denied",
+                  Rule(permissions, groups, member, bits, memberAllowed).c_str());
+    }
+  }
+  return allowed ? kDone : kRefused;
 }
 
 int Demo() {
@@ -406,54 +461,60 @@ int Demo() {
     return Fail("cannot make a temporary store");
   }
   std::string dir = pattern;
+  int rc = kDone;
   auto write = [&](const char *name, const char *text) {
     std::string path = dir + "/" + name;
-    sim::WriteFileAtomically(path, text);
+    std::string error;
+    if (!sim::ReplaceFile(path, text, &error)) {
+      rc = Fail(error);
+    }
     return path;
   };
   std::string settings = write("settings.xml", sim::kSampleSettings);
   std::string permissions = write("permissions.xml", sim::kSamplePermissions);
   std::string refused = write("settings-refused.xml", sim::kSampleRefusedSettings);
   std::printf("== a fresh platform, store %s\n", dir.c_str());
-  int rc = kDone;
-  auto step = [&](const char *title, auto &&run) {
-    std::printf("\n== %s\n", title);
+  auto step = [&](const std::string &title, LockMode mode, auto &&run) {
+    std::printf("\n== %s\n", title.c_str());
     Session s(dir);
     std::string error;
-    if (!s.Open(&error)) {
+    if (!s.Open(mode, /*wait=*/true, &error)) {
       rc = Fail(error);
       return;
     }
     run(s);
   };
-  step("enroll owner", [&](Session &s) { Enrol(s, "owner", true); });
-  step("apply settings packet (signer: local)", [&](Session &s) {
+  step("enroll owner", LockMode::Exclusive, [&](Session &s) { Enrol(s, "owner", true); });
+  step("apply settings packet (signer: local)", LockMode::Exclusive, [&](Session &s) {
     ApplyArgs a;
     a.file = settings;
     a.signer = Identity::Local;
     Apply(s, a);
   });
   step("apply permissions packet (signer: owner): only the owner may change USB boot",
-       [&](Session &s) {
+       LockMode::Exclusive, [&](Session &s) {
          ApplyArgs a;
          a.kind = host::PacketKind::Permissions;
          a.file = permissions;
          a.signer = Identity::Owner;
          Apply(s, a);
        });
-  step("apply settings packet (signer: local): USB boot is now refused", [&](Session &s) {
-    ApplyArgs a;
-    a.file = refused;
-    a.signer = Identity::Local;
-    Apply(s, a);
-  });
-  step("reboot", [&](Session &s) { Boot(s); });
+  step("apply settings packet (signer: local): USB boot is now refused", LockMode::Exclusive,
+       [&](Session &s) {
+         ApplyArgs a;
+         a.file = refused;
+         a.signer = Identity::Local;
+         Apply(s, a);
+       });
+  step("reboot", LockMode::Exclusive, [&](Session &s) { Boot(s); });
   for (const char *name :
        {"ZelmSettingsCurrent", "ZelmPermissionCurrent", "ZelmDeviceIdentifier"}) {
-    step((std::string("show ") + name).c_str(), [&](Session &s) { Show(s, name, false); });
+    step(std::string("show ") + name, LockMode::Shared, [&](Session &s) { Show(s, name, false); });
   }
-  step("why Device.USBBoot.Enable --signer local",
+  step("why Device.USBBoot.Enable --signer local", LockMode::Shared,
        [&](Session &s) { Why(s, "Device.USBBoot.Enable", Identity::Local); });
+  step("why Zelm.BootExternalMedia.Enable --signer local: the group of USB boot", LockMode::Shared,
+       [&](Session &s) { Why(s, "Zelm.BootExternalMedia.Enable", Identity::Local); });
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return rc;
@@ -464,6 +525,7 @@ int Demo() {
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string dir = "./zelm-store";
+  bool wait = true;
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); i++) {
     if (args[i] == "--store") {
@@ -471,6 +533,8 @@ int main(int argc, char **argv) {
         return Usage("--store needs a directory");
       }
       dir = args[++i];
+    } else if (args[i] == "--no-wait") {
+      wait = false;
     } else {
       rest.push_back(args[i]);
     }
@@ -479,40 +543,42 @@ int main(int argc, char **argv) {
     return Usage("no command");
   }
   const std::string command = rest[0];
-  if (command == "demo") {
+  if (command == "demo" && rest.size() == 1) {
     return Demo();
   }
   Session s(dir);
   std::string error;
-  auto open = [&]() { return s.Open(&error); };
+  // Commands that can write hold the store exclusively; the others share it.
+  auto open = [&](LockMode mode) { return s.Open(mode, wait, &error); };
   if (command == "boot" && rest.size() == 1) {
-    return open() ? Boot(s) : Fail(error);
+    return open(LockMode::Exclusive) ? Boot(s) : Fail(error);
   }
   if ((command == "enroll" || command == "unenroll") && rest.size() == 2) {
-    return open() ? Enrol(s, rest[1], command == "enroll") : Fail(error);
+    return open(LockMode::Exclusive) ? Enrol(s, rest[1], command == "enroll") : Fail(error);
   }
   if (command == "vars" && rest.size() == 1) {
-    return open() ? Vars(s) : Fail(error);
+    return open(LockMode::Shared) ? Vars(s) : Fail(error);
   }
   if (command == "history" && rest.size() == 1) {
-    if (!open()) {
+    std::string text;
+    if (!open(LockMode::Shared) || !s.store.History(&text, &error)) {
       return Fail(error);
     }
-    std::printf("%s", s.store.History().c_str());
+    std::printf("%s", text.c_str());
     return kDone;
   }
   if (command == "show" && (rest.size() == 2 || (rest.size() == 3 && rest[2] == "--raw"))) {
-    return open() ? Show(s, rest[1], rest.size() == 3) : Fail(error);
+    return open(LockMode::Shared) ? Show(s, rest[1], rest.size() == 3) : Fail(error);
   }
   if (command == "get" && rest.size() == 2) {
-    return open() ? Get(s, rest[1]) : Fail(error);
+    return open(LockMode::Shared) ? Get(s, rest[1]) : Fail(error);
   }
   if (command == "why" && rest.size() == 4 && rest[2] == "--signer") {
     std::optional<Identity> identity = ParseIdentity(rest[3]);
     if (!identity) {
       return Usage("--signer takes owner, ztd or local");
     }
-    return open() ? Why(s, rest[1], *identity) : Fail(error);
+    return open(LockMode::Shared) ? Why(s, rest[1], *identity) : Fail(error);
   }
   if (command == "apply" && rest.size() >= 3) {
     ApplyArgs a;
@@ -553,7 +619,7 @@ int main(int argc, char **argv) {
         (a.signedFile && (a.signer || a.none))) {
       return Usage("apply needs FILE with --signer, or --signed FILE");
     }
-    return open() ? Apply(s, a) : Fail(error);
+    return open(LockMode::Exclusive) ? Apply(s, a) : Fail(error);
   }
   return Usage("unknown command or arguments");
 }

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <regex>
 
 #include "support/Text.h"
+#include "tools/zelm-sim/SimXml.h"
 
 namespace sim {
 
@@ -71,6 +71,10 @@ ApplyOutcome ApplyPacket(SimBoot &boot, std::vector<UINT8> packet, const ApplyOp
   delivery.formatVersion = 2;
   delivery.sessionId = options.sessionId;
   delivery.noAppend = options.noAppend;
+  // A result left by an earlier packet is not this one's: a packet the
+  // driver refuses before it writes a result must show none.
+  boot.Firmware().GetPlatform().EraseVariable(host::ResultName(options.kind),
+                                              host::PacketGuid(options.kind));
   host::Delivery record(boot.Firmware().GetPlatform(), options.kind, std::move(packet), delivery);
   // The transport learns the outcome from the record, not from the returns.
   if (options.kind == host::PacketKind::Settings) {
@@ -84,13 +88,25 @@ ApplyOutcome ApplyPacket(SimBoot &boot, std::vector<UINT8> packet, const ApplyOp
   outcome.status = record.Record()->Status;
   outcome.resetRequired = record.Record()->ResetRequired != 0;
   outcome.result = ResultTextOf(record.ResultVariable());
-  std::regex element("<(?:SettingResult|PermissionResult)><Id>([^<]*)</Id>(?:<Flags>[^<]*</Flags>)?"
-                     "<Result>([^<]*)</Result>");
-  for (auto it = std::sregex_iterator(outcome.result.begin(), outcome.result.end(), element);
-       it != std::sregex_iterator(); ++it) {
-    outcome.elements.emplace_back((*it)[1], (*it)[2]);
-  }
   return outcome;
+}
+
+void ReadElements(ApplyOutcome *outcome) {
+  outcome->elements.clear();
+  std::optional<XmlElement> root = ReadXml(outcome->result);
+  if (!root || root->name != "ResultsPacket") {
+    return;
+  }
+  // Every SettingResult or PermissionResult, wherever the packet kind puts
+  // its list.
+  for (const XmlElement &list : root->children) {
+    for (const XmlElement &element : list.children) {
+      if ((element.name == "SettingResult" || element.name == "PermissionResult") &&
+          element.Child("Id") != nullptr && element.Child("Result") != nullptr) {
+        outcome->elements.emplace_back(element.ChildText("Id"), element.ChildText("Result"));
+      }
+    }
+  }
 }
 
 std::string StatusHex(EFI_STATUS status) {

@@ -33,8 +33,13 @@ struct ApplyOutcome {
 // Delivers Packet through the mailbox variable and runs the apply protocol
 // of its kind in Boot (permissions: ApplyPacket, ReportResult, then
 // CompletePacket 2 when ApplyPacket succeeded, 1 otherwise). The result
-// text is read back from the result variable, as the transport does.
+// text is read back from the result variable, as the transport does; the
+// elements are left to ReadElements.
 ApplyOutcome ApplyPacket(SimBoot &boot, std::vector<UINT8> packet, const ApplyOptions &options);
+
+// Fills Outcome's elements from its ResultsPacket with the project's XML
+// parser. Call it once the boot has ended.
+void ReadElements(ApplyOutcome *outcome);
 
 // Status text as packets write it: "0x" and upper-case hexadecimal digits.
 std::string StatusHex(EFI_STATUS status);

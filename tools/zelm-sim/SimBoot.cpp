@@ -7,6 +7,8 @@
 #include <ctime>
 
 #include "driver/Entry.h"
+#include "host/Transport.h"
+#include "settings/Registry.h"
 
 namespace sim {
 
@@ -80,20 +82,70 @@ ZELM_APPLY_PACKET_PROTOCOL *SimBoot::PermissionsApply() {
       firmware_->FindProtocol(gZelmPermissionsApplyProtocolGuid));
 }
 
+GroupTable SimBoot::Groups() {
+  GroupTable table;
+  for (SettingGroup *group = FirstGroup(); group != nullptr; group = NextGroup(group)) {
+    std::vector<std::string> members;
+    for (GroupMember *m = FirstMember(group); m != nullptr; m = NextMember(group, m)) {
+      members.emplace_back(m->Id);
+    }
+    table.emplace_back(group->Id, std::move(members));
+  }
+  return table;
+}
+
+std::optional<bool> SimBoot::MayChange(const std::string &id, UINT8 identity) {
+  RegistryEntry *entry = FindProvider(id.c_str());
+  ZELM_SETTING_ACCESS_PROTOCOL *access = Access();
+  if (entry == nullptr || access == nullptr) {
+    return std::nullopt;
+  }
+  ZELM_AUTH_TOKEN token = auth_->IssueToken(identity);
+  // A size query: the flags are filled before the value is read.
+  UINT8 value = 0;
+  UINTN size = 0;
+  UINT64 flags = 0;
+  (void)access->Get(access, id.c_str(), &token, entry->Provider.Type, &size, &value, &flags);
+  return (flags & ZELM_SETTING_FLAG_WRITABLE) != 0;
+}
+
 std::vector<UINT8> VariableByName(const host::Platform &platform, const std::u16string &name,
-                                  UINT32 *attributes, EFI_GUID *guid) {
-  for (const auto &[id, variable] : platform.Variables()) {
-    if (id.name == name) {
-      if (attributes != nullptr) {
-        *attributes = variable.attributes;
-      }
-      if (guid != nullptr) {
-        *guid = id.guid;
-      }
-      return variable.data;
+                                  const EFI_GUID &guid, UINT32 *attributes) {
+  const host::Variable *variable = platform.FindVariable(name, guid);
+  if (variable == nullptr) {
+    return {};
+  }
+  if (attributes != nullptr) {
+    *attributes = variable->attributes;
+  }
+  return variable->data;
+}
+
+const EFI_GUID *KnownGuid(const std::u16string &name) {
+  struct Known {
+    const char16_t *name;
+    const EFI_GUID *guid;
+  };
+  static const Known kKnown[] = {
+      {u"ZelmSettingsCurrent", &gZelmSettingsVariableGuid},
+      {u"UEFISettingsCurrent", &gZelmSettingsVariableGuid},
+      {u"ZelmPermissionCurrent", &gZelmPermissionVariableGuid},
+      {u"ZelmDeviceIdentifier", &gZelmDeviceIdentifierVariableGuid},
+      {u"_SPP", &gZelmSettingsManagerVariableGuid},
+      {u"_SMID", &gZelmSettingsManagerVariableGuid},
+      {u"Setup", &gPlatformSetupVariableGuid},
+  };
+  for (const Known &known : kKnown) {
+    if (name == known.name) {
+      return known.guid;
     }
   }
-  return {};
+  for (host::PacketKind kind : {host::PacketKind::Settings, host::PacketKind::Permissions}) {
+    if (name == host::MailboxName(kind) || name == host::ResultName(kind)) {
+      return &host::PacketGuid(kind);
+    }
+  }
+  return nullptr;
 }
 
 std::u16string Wide(const std::string &text) {

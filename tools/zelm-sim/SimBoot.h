@@ -7,11 +7,13 @@
 #include <zelm/Zelm.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/HostFirmware.h"
 #include "tools/zelm-sim/SimAuthentication.h"
+#include "tools/zelm-sim/SimWhy.h"
 
 namespace sim {
 
@@ -37,6 +39,14 @@ public:
   ZELM_APPLY_PACKET_PROTOCOL *SettingsApply();
   ZELM_APPLY_PACKET_PROTOCOL *PermissionsApply();
   SimAuthentication &Authentication() { return *auth_; }
+
+  // The driver's setting groups with their members, as its registry holds
+  // them (after Start).
+  GroupTable Groups();
+  // Whether the driver would let Identity change the registered setting
+  // Id: the settings access protocol's writable flag for a token of that
+  // identity. Empty when Id is no registered setting.
+  std::optional<bool> MayChange(const std::string &id, UINT8 identity);
   host::Firmware &Firmware() { return *firmware_; }
   EFI_STATUS EntryStatus() const { return entry_; }
 
@@ -46,9 +56,13 @@ private:
   EFI_STATUS entry_ = EFI_NOT_STARTED;
 };
 
-// The bytes of a variable (any GUID) by name, or empty.
+// The bytes of the variable Name under Guid, or empty.
 std::vector<UINT8> VariableByName(const host::Platform &platform, const std::u16string &name,
-                                  UINT32 *attributes = nullptr, EFI_GUID *guid = nullptr);
+                                  const EFI_GUID &guid, UINT32 *attributes = nullptr);
+
+// The GUID under which the driver or the transport keeps a variable of
+// that name, or NULL when the name is none of theirs.
+const EFI_GUID *KnownGuid(const std::u16string &name);
 
 std::u16string Wide(const std::string &text);
 std::string Narrow(const std::u16string &text);
