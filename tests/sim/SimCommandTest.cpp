@@ -502,7 +502,8 @@ TEST_F(SimCommandTest, WhyTakesTheDriversVerdictNotTheDocuments) {
       << applied.out;
 
   // Documents that say otherwise, under the driver's GUID and another one:
-  // the verdict stays the driver's, and the mismatch is named.
+  // the verdict stays the driver's, and start-up replaces the document that
+  // differs from the store, so the explanation follows the store.
   const std::string path = dir + "/store/store.bin";
   host::Platform platform;
   UINT8 enrolled = 0;
@@ -518,10 +519,8 @@ TEST_F(SimCommandTest, WhyTakesTheDriversVerdictNotTheDocuments) {
   { std::ofstream(path, std::ios::binary | std::ios::trunc) << StoreBytes(enrolled, platform); }
   Outcome why = Sim("why Device.USBBoot.Enable --signer local");
   EXPECT_EQ(why.code, 1) << why.out << Stderr();
-  EXPECT_NE(why.out.find("denied: local (0x01) may not change Device.USBBoot.Enable: no entry: "
-                         "the default PMask 0xFF decides, which would allow: "
-                         "ZelmPermissionCurrent does not match the permissions the driver "
-                         "enforces"),
+  EXPECT_NE(why.out.find("denied: local (0x01) may not change Device.USBBoot.Enable: its own "
+                         "permission entry (PMask 0x80, DMask 0x80) decides"),
             std::string::npos)
       << why.out;
   // Only the driver's own variable is shown under the driver's name.
