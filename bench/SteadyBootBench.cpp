@@ -20,6 +20,7 @@
 #include "host/Authentication.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
+#include "host/TypicalMachine.h"
 
 namespace {
 
@@ -31,14 +32,8 @@ const char kSettings[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?><SettingsPac
 
 void PreparePlatform(host::Platform &platform, bool owner) {
   platform.SetClock(2026, 12, 10, 9, 0, 0);
-  std::vector<UINT8> setup(0x100, 0);
-  setup[0x64] = 10;
-  setup[0x6F] = 1;
-  setup[0x80] = 4;
-  platform.PutVariable(u"Setup", gPlatformSetupVariableGuid, 7, setup);
-  std::vector<UINT8> formatted = {1, 2, 0, 3};
-  formatted.resize(0x1B - 4, 0);
-  platform.AddSmbiosRecord(1, formatted, {"Zelm Machines", "Model 1", "SN-0001"});
+  host::AddSetupBlock(platform);
+  host::AddSystemInformation(platform, "Zelm Machines", "Model 1", "SN-0001");
   platform.PutVariable(u"BootOrder", gEfiGlobalVariableGuid, 7, std::vector<UINT8>{1, 0});
   platform.authentication.Enrol(ZELM_IDENTITY_LOCAL | (owner ? ZELM_IDENTITY_OWNER : 0));
 }

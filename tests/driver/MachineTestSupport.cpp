@@ -6,6 +6,7 @@
 
 #include "driver/Entry.h"
 #include "driver/Startup.h"
+#include "host/TypicalMachine.h"
 #include "permissions/PermissionCheck.h"
 #include "settings/Registry.h"
 
@@ -37,15 +38,8 @@ std::string PermissionsPacket(UINT32 version, UINT32 lowest,
 
 MachineTest::MachineTest() {
   platform.SetClock(2026, 12, 10, 9, 30, 0);
-  // USB boot allowed (0x5C = 0), onboard network boot on (0x6F = 1, 0x64 = 10).
-  std::vector<UINT8> setup(0x100, 0);
-  setup[0x64] = 10;
-  setup[0x6F] = 1;
-  setup[0x80] = 4;
-  platform.PutVariable(u"Setup", gPlatformSetupVariableGuid, 7, setup);
-  std::vector<UINT8> formatted = {1, 2, 0, 3};
-  formatted.resize(0x1B - 4, 0);
-  platform.AddSmbiosRecord(1, formatted, {"Zelm Machines", "Model 1", "SN-0001"});
+  host::AddSetupBlock(platform);
+  host::AddSystemInformation(platform, "Zelm Machines", "Model 1", "SN-0001");
   platform.authentication.Enrol(kLocal | kZtd | kOwner);
 }
 
@@ -129,26 +123,6 @@ EFI_STATUS MachineTest::ApplySettings(const std::string &xml, UINT8 signer) {
 host::PermissionsOutcome MachineTest::ApplyPermissions(const std::string &xml, UINT8 signer) {
   auto delivery = Deliver(host::PacketKind::Permissions, xml, signer);
   return host::RunPermissionsPacket(PermissionsApply(), *delivery);
-}
-
-ZELM_SETTING_ACCESS_PROTOCOL *MachineTest::Access() {
-  return static_cast<ZELM_SETTING_ACCESS_PROTOCOL *>(
-      firmware->FindProtocol(gZelmSettingAccessProtocolGuid));
-}
-
-ZELM_SETTING_PERMISSION_PROTOCOL *MachineTest::Permission() {
-  return static_cast<ZELM_SETTING_PERMISSION_PROTOCOL *>(
-      firmware->FindProtocol(gZelmSettingPermissionProtocolGuid));
-}
-
-ZELM_APPLY_PACKET_PROTOCOL *MachineTest::SettingsApply() {
-  return static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
-      firmware->FindProtocol(gZelmSettingsApplyProtocolGuid));
-}
-
-ZELM_APPLY_PACKET_PROTOCOL *MachineTest::PermissionsApply() {
-  return static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
-      firmware->FindProtocol(gZelmPermissionsApplyProtocolGuid));
 }
 
 std::vector<UINT8> MachineTest::Bytes(std::u16string_view name, const EFI_GUID &guid) const {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <zelm/Zelm.h>
+#include <zelm/ZelmGuids.h>
 
 #include <map>
 #include <memory>
@@ -70,10 +71,21 @@ public:
   // A permissions packet delivered, applied, reported and completed.
   host::PermissionsOutcome ApplyPermissions(const std::string &xml, UINT8 signer);
 
-  ZELM_SETTING_ACCESS_PROTOCOL *Access();
-  ZELM_SETTING_PERMISSION_PROTOCOL *Permission();
-  ZELM_APPLY_PACKET_PROTOCOL *SettingsApply();
-  ZELM_APPLY_PACKET_PROTOCOL *PermissionsApply();
+  template <typename T> T *Find(const EFI_GUID &guid) {
+    return static_cast<T *>(firmware->FindProtocol(guid));
+  }
+  ZELM_SETTING_ACCESS_PROTOCOL *Access() {
+    return Find<ZELM_SETTING_ACCESS_PROTOCOL>(gZelmSettingAccessProtocolGuid);
+  }
+  ZELM_SETTING_PERMISSION_PROTOCOL *Permission() {
+    return Find<ZELM_SETTING_PERMISSION_PROTOCOL>(gZelmSettingPermissionProtocolGuid);
+  }
+  ZELM_APPLY_PACKET_PROTOCOL *SettingsApply() {
+    return Find<ZELM_APPLY_PACKET_PROTOCOL>(gZelmSettingsApplyProtocolGuid);
+  }
+  ZELM_APPLY_PACKET_PROTOCOL *PermissionsApply() {
+    return Find<ZELM_APPLY_PACKET_PROTOCOL>(gZelmPermissionsApplyProtocolGuid);
+  }
   ZELM_AUTH_TOKEN Token(UINT8 identity) { return auth->IssueToken(identity); }
 
   // The stores as the platform holds them, with the values and decisions
