@@ -4,7 +4,6 @@
 #include "driver/DriverState.h"
 #include "driver/HookRegistry.h"
 #include "driver/Startup.h"
-#include "driver/StartupResources.h"
 #include "identity/DeviceIdentifier.h"
 #include "permissions/PermissionProtocol.h"
 #include "permissions/PermissionStore.h"
@@ -14,6 +13,7 @@
 #include "settings/SettingAccess.h"
 #include "settings/SettingsApply.h"
 #include "support/FirmwareTables.h"
+#include "support/StartupResources.h"
 #include "support/VariableAccess.h"
 
 namespace {

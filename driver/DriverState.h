@@ -8,15 +8,6 @@
 #include <uefi/Protocol/Pcd.h>
 #include <uefi/Protocol/SmmBase2.h>
 
-// Start-up creates a fixed, small set of events and image protocols.
-constexpr UINTN kMaxTrackedEvents = 16;
-constexpr UINTN kMaxTrackedProtocols = 8;
-
-struct TrackedProtocol {
-  EFI_GUID *guid;
-  VOID *interface;
-};
-
 struct DriverState {
   EFI_DEVICE_PATH_UTILITIES_PROTOCOL *devicePathUtilities;
 
@@ -34,12 +25,6 @@ struct DriverState {
   // The shared hook registry and this driver's one action record in it.
   LIST_ENTRY *hookRegistry;
   PLATFORM_HOOK_CALLBACK *hookCallback;
-
-  // What start-up created, so a failed initialisation can undo it.
-  EFI_EVENT events[kMaxTrackedEvents];
-  UINTN eventCount;
-  TrackedProtocol protocols[kMaxTrackedProtocols];
-  UINTN protocolCount;
 };
 
 extern DriverState mDriver;

@@ -6,6 +6,7 @@
 #include "permissions/Identities.h"
 #include "settings/Registry.h"
 #include "settings/SettingAccess.h"
+#include "support/StartupResources.h"
 
 DriverState mDriver;
 
@@ -14,6 +15,7 @@ DriverState mDriver;
 extern "C" EFI_STATUS EFIAPI ZelmDriverEntry(EFI_HANDLE ImageHandle,
                                              EFI_SYSTEM_TABLE *SystemTable) {
   mDriver = {};
+  InitStartupResources();
   InitSettingsRegistry();
   InitSettingAccess();
   ResetPermissionManager();

@@ -7,10 +7,8 @@
 #include "driver/DriverState.h"
 #include "driver/Hob.h"
 #include "driver/HookRegistry.h"
-#include "driver/ProtocolNotify.h"
 #include "driver/Smm.h"
 #include "driver/Startup.h"
-#include "driver/StartupResources.h"
 #include "driver/TimerCalibration.h"
 #include "permissions/Identities.h"
 #include "permissions/PermissionsApply.h"
@@ -25,6 +23,8 @@
 #include "support/FirmwareTables.h"
 #include "support/MappedRange.h"
 #include "support/Memory.h"
+#include "support/ProtocolNotify.h"
+#include "support/StartupResources.h"
 #include "support/VariableAccess.h"
 
 namespace {

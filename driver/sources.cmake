@@ -5,9 +5,6 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Hob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HookRegistry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibraryStartup.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ProtocolNotify.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ProviderLibrary.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Smm.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/StartupResources.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TimerCalibration.cpp
 )

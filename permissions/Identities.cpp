@@ -2,7 +2,7 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "driver/StartupResources.h"
+#include "support/StartupResources.h"
 #include "permissions/CurrentPermissions.h"
 #include "permissions/IdentityChanges.h"
 #include "permissions/PermissionImage.h"

@@ -4,8 +4,8 @@
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
 
-#include "driver/ProtocolNotify.h"
-#include "driver/ProviderLibrary.h"
+#include "support/ProtocolNotify.h"
+#include "providers/ProviderLibrary.h"
 #include "providers/PlatformSetup.h"
 #include "settings/SettingId.h"
 #include "support/Pool.h"

@@ -2,8 +2,8 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "driver/ProtocolNotify.h"
-#include "driver/ProviderLibrary.h"
+#include "support/ProtocolNotify.h"
+#include "providers/ProviderLibrary.h"
 #include "settings/SettingId.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "driver/ProtocolNotify.h"
-#include "driver/ProviderLibrary.h"
+#include "support/ProtocolNotify.h"
+#include "providers/ProviderLibrary.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
 

@@ -4,9 +4,9 @@
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
 
-#include "driver/ProtocolNotify.h"
-#include "driver/ProviderLibrary.h"
-#include "driver/StartupResources.h"
+#include "support/ProtocolNotify.h"
+#include "providers/ProviderLibrary.h"
+#include "support/StartupResources.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
 

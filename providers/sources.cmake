@@ -4,6 +4,7 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/BootOrderLock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BootSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PasswordSetting.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProviderLibrary.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingVariable.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StringSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualizationSetting.cpp

@@ -9,6 +9,7 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/NumberParse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketRecord.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PacketXml.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProtocolNotify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PublishedDocument.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ValueText.cpp
 )
@@ -16,6 +17,7 @@ list(APPEND ZELM_FIRMWARE_SOURCES ${CMAKE_CURRENT_LIST_DIR}/XmlPool.cpp)
 list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MappedRange.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegionTable.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StartupResources.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VariableAccess.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VariableAlloc.cpp
 )

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/ProtocolNotify.h"
-#include "driver/ProviderLibrary.h"
+#include "support/ProtocolNotify.h"
+#include "providers/ProviderLibrary.h"
 #include "driver/TimerCalibration.h"
 #include "tests/driver/DriverTestSupport.h"
 

@@ -1,7 +1,7 @@
 // Registration of a provider library's setting providers once the provider
 // support protocol exists.
-#ifndef ZELM_DRIVER_PROVIDER_LIBRARY_H_
-#define ZELM_DRIVER_PROVIDER_LIBRARY_H_
+#ifndef ZELM_PROVIDERS_PROVIDER_LIBRARY_H_
+#define ZELM_PROVIDERS_PROVIDER_LIBRARY_H_
 
 #include <zelm/ZelmSettingProvider.h>
 

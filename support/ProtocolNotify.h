@@ -1,6 +1,6 @@
 // Notification when a protocol is installed.
-#ifndef ZELM_DRIVER_PROTOCOL_NOTIFY_H_
-#define ZELM_DRIVER_PROTOCOL_NOTIFY_H_
+#ifndef ZELM_SUPPORT_PROTOCOL_NOTIFY_H_
+#define ZELM_SUPPORT_PROTOCOL_NOTIFY_H_
 
 #include <uefi/UefiSystemTable.h>
 

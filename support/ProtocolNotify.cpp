@@ -1,6 +1,6 @@
-#include "driver/ProtocolNotify.h"
+#include "support/ProtocolNotify.h"
 
-#include "driver/StartupResources.h"
+#include "support/StartupResources.h"
 #include "support/FirmwareTables.h"
 
 EFI_EVENT NotifyOnProtocol(EFI_GUID *ProtocolGuid, EFI_EVENT_NOTIFY Handler, VOID **Registration) {

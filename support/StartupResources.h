@@ -1,10 +1,13 @@
 // Events and image-handle protocols created by the driver, tracked so that
 // the shut-down after a failed initialisation leaves nothing that points
 // into the unloaded image.
-#ifndef ZELM_DRIVER_STARTUP_RESOURCES_H_
-#define ZELM_DRIVER_STARTUP_RESOURCES_H_
+#ifndef ZELM_SUPPORT_STARTUP_RESOURCES_H_
+#define ZELM_SUPPORT_STARTUP_RESOURCES_H_
 
 #include <uefi/UefiSystemTable.h>
+
+// Forgets every remembered event and protocol: a fresh start of the image.
+VOID InitStartupResources(VOID);
 
 // CreateEventEx (Group may be NULL) and remember the event.
 // Statuses of CreateEventEx; EFI_OUT_OF_RESOURCES when the table is full.

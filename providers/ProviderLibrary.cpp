@@ -1,9 +1,9 @@
-#include "driver/ProviderLibrary.h"
+#include "providers/ProviderLibrary.h"
 
 #include <zelm/ZelmGuids.h>
 #include <zelm/ZelmSettingAccess.h>
 
-#include "driver/StartupResources.h"
+#include "support/StartupResources.h"
 #include "support/FirmwareTables.h"
 
 VOID RegisterLibraryProviders(EFI_EVENT Event, const ZELM_SETTING_PROVIDER *Providers,

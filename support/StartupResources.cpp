@@ -1,24 +1,50 @@
-#include "driver/StartupResources.h"
+#include "support/StartupResources.h"
 
-#include "driver/DriverState.h"
 #include "support/FirmwareTables.h"
+
+namespace {
+
+// Start-up creates a fixed, small set of events and image protocols.
+constexpr UINTN kMaxTrackedEvents = 16;
+constexpr UINTN kMaxTrackedProtocols = 8;
+
+struct TrackedProtocol {
+  EFI_GUID *guid;
+  VOID *interface;
+};
+
+// What start-up created, so a failed initialisation can undo it.
+struct StartupResources {
+  EFI_EVENT events[kMaxTrackedEvents];
+  UINTN eventCount;
+  TrackedProtocol protocols[kMaxTrackedProtocols];
+  UINTN protocolCount;
+};
+
+StartupResources mTracked;
+
+} // namespace
+
+VOID InitStartupResources(VOID) {
+  mTracked = {};
+}
 
 EFI_STATUS CreateTrackedEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY Notify,
                               const VOID *Context, const EFI_GUID *Group, EFI_EVENT *Event) {
-  if (mDriver.eventCount == kMaxTrackedEvents) {
+  if (mTracked.eventCount == kMaxTrackedEvents) {
     return EFI_OUT_OF_RESOURCES;
   }
   EFI_STATUS status = gBS->CreateEventEx(Type, NotifyTpl, Notify, Context, Group, Event);
   if (!EFI_ERROR(status)) {
-    mDriver.events[mDriver.eventCount++] = *Event;
+    mTracked.events[mTracked.eventCount++] = *Event;
   }
   return status;
 }
 
 VOID CloseTrackedEvent(EFI_EVENT Event) {
-  for (UINTN i = 0; i < mDriver.eventCount; i++) {
-    if (mDriver.events[i] == Event) {
-      mDriver.events[i] = mDriver.events[--mDriver.eventCount];
+  for (UINTN i = 0; i < mTracked.eventCount; i++) {
+    if (mTracked.events[i] == Event) {
+      mTracked.events[i] = mTracked.events[--mTracked.eventCount];
       break;
     }
   }
@@ -32,7 +58,7 @@ EFI_STATUS InstallImageProtocols(EFI_GUID *Guid1, VOID *Interface1, EFI_GUID *Gu
   while (count < 3 && pairs[count].guid != nullptr) {
     count++;
   }
-  if (kMaxTrackedProtocols - mDriver.protocolCount < count) {
+  if (kMaxTrackedProtocols - mTracked.protocolCount < count) {
     return EFI_OUT_OF_RESOURCES;
   }
   EFI_HANDLE handle = gImageHandle;
@@ -42,17 +68,17 @@ EFI_STATUS InstallImageProtocols(EFI_GUID *Guid1, VOID *Interface1, EFI_GUID *Gu
     return status;
   }
   for (UINTN i = 0; i < count; i++) {
-    mDriver.protocols[mDriver.protocolCount++] = pairs[i];
+    mTracked.protocols[mTracked.protocolCount++] = pairs[i];
   }
   return status;
 }
 
 VOID ReleaseStartupResources(VOID) {
-  while (mDriver.protocolCount > 0) {
-    const TrackedProtocol &p = mDriver.protocols[--mDriver.protocolCount];
+  while (mTracked.protocolCount > 0) {
+    const TrackedProtocol &p = mTracked.protocols[--mTracked.protocolCount];
     gBS->UninstallProtocolInterface(gImageHandle, p.guid, p.interface);
   }
-  while (mDriver.eventCount > 0) {
-    gBS->CloseEvent(mDriver.events[--mDriver.eventCount]);
+  while (mTracked.eventCount > 0) {
+    gBS->CloseEvent(mTracked.events[--mTracked.eventCount]);
   }
 }
