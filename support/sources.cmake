@@ -19,5 +19,6 @@ list(APPEND ZELM_FIRMWARE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/RegionTable.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StartupResources.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VariableAccess.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/VariableAccessStartup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VariableAlloc.cpp
 )
