@@ -10,12 +10,7 @@
 VOID *GetHobList(VOID) {
   if (!mDriver.hobListSearched) {
     mDriver.hobListSearched = TRUE;
-    for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
-      if (CompareGuid(&gST->ConfigurationTable[i].VendorGuid, &gEfiHobListGuid)) {
-        mDriver.hobList = gST->ConfigurationTable[i].VendorTable;
-        break;
-      }
-    }
+    mDriver.hobList = FindConfigurationTable(&gEfiHobListGuid);
   }
   return mDriver.hobList;
 }

@@ -25,6 +25,7 @@
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 #include "permissions/PermissionImage.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
   // Every input starts from the same store, so a finding replays alone.
-  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes,
+  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kStoredVariableAttributes,
                             boot.spp);
   Check(ReloadPermissionStore() == EFI_SUCCESS);
   const Stored start = Read(CurrentPermissionStore());

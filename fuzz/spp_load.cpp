@@ -17,6 +17,7 @@
 #include "driver/Entry.h"
 #include "host/HostFirmware.h"
 #include "permissions/PermissionImage.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   host::Pool &pool = boot.firmware->BootPool();
   size_t live = pool.Stats().liveCount;
-  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes,
+  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kStoredVariableAttributes,
                             std::vector<UINT8>(data, data + size));
   EFI_STATUS status = LoadPermissionStore(nullptr);
   PermissionStore *store = CurrentPermissionStore();
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   SetCurrentPermissionStore(nullptr);
   Check(pool.Stats().liveCount == live);
   if (image.size() <= kPermissionStoreMaxSize) {
-    boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes,
+    boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kStoredVariableAttributes,
                               image);
     Check(LoadPermissionStore(nullptr) == EFI_SUCCESS);
     Check(Ids(CurrentPermissionStore()) == ids);

@@ -10,23 +10,11 @@ namespace {
 constexpr EFI_GUID kSmbios3TableGuid = SMBIOS3_TABLE_GUID;
 constexpr UINTN kMaxAddress = ~UINTN{0};
 
-const VOID *FindEntryPoint() {
-  if (gST == nullptr || gST->ConfigurationTable == nullptr) {
-    return nullptr;
-  }
-  for (UINTN i = 0; i < gST->NumberOfTableEntries; i++) {
-    if (CompareGuid(&gST->ConfigurationTable[i].VendorGuid, &kSmbios3TableGuid)) {
-      return gST->ConfigurationTable[i].VendorTable;
-    }
-  }
-  return nullptr;
-}
-
 } // namespace
 
 SmbiosTableRange FindSmbiosTable(VOID) {
   SmbiosTableRange none = {0, 0};
-  const VOID *published = FindEntryPoint();
+  const VOID *published = FindConfigurationTable(&kSmbios3TableGuid);
   if (published == nullptr) {
     return none;
   }

@@ -7,6 +7,7 @@
 #include "support/FirmwareTables.h"
 #include "support/Memory.h"
 #include "support/Pool.h"
+#include "support/Text.h"
 
 namespace {
 
@@ -75,10 +76,7 @@ EFI_STATUS GetSmbiosString(const CHAR8 *Strings, UINTN Available, UINT8 Number, 
   // Strings are counted from 1; the set ends at an empty string (its second
   // NUL), and a string without a NUL inside Available ends it as well.
   for (UINT8 current = 1; Number != 0 && at < Available && Strings[at] != 0; current++) {
-    UINTN length = 0;
-    while (at + length < Available && Strings[at + length] != 0) {
-      length++;
-    }
+    const UINTN length = BoundedLength(Strings + at, Available - at);
     if (at + length == Available) {
       break;
     }

@@ -8,6 +8,7 @@
 #include "support/PublishedDocument.h"
 #include "support/Text.h"
 #include "support/VariableAlloc.h"
+#include "support/VariableAttributes.h"
 #include "support/XmlTreeGuard.h"
 
 CHAR16 kPermissionCurrentVariableName[] = u"ZelmPermissionCurrent";
@@ -93,9 +94,9 @@ VOID DeleteCurrentPermissions() {
   }
   if (force) {
     (VOID) DeleteVariableOfOtherAttributes(
-        kPermissionCurrentVariableName, &gZelmPermissionVariableGuid, kPublishedDocumentAttributes);
+        kPermissionCurrentVariableName, &gZelmPermissionVariableGuid, kPublishedVariableAttributes);
     status = gRT->SetVariable(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
-                              kPublishedDocumentAttributes, size, text);
+                              kPublishedVariableAttributes, size, text);
   } else {
     status = WritePublishedDocument(kPermissionCurrentVariableName, &gZelmPermissionVariableGuid,
                                     text, size);

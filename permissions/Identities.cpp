@@ -2,11 +2,11 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "support/StartupResources.h"
 #include "permissions/CurrentPermissions.h"
 #include "permissions/IdentityChanges.h"
 #include "permissions/PermissionImage.h"
 #include "support/FirmwareTables.h"
+#include "support/StartupResources.h"
 
 namespace {
 
@@ -44,6 +44,17 @@ ZELM_AUTHENTICATION_PROTOCOL *AuthenticationProtocol(VOID) {
   return mAuthentication;
 }
 
+ZELM_AUTHENTICATION_PROTOCOL *FindAuthenticationProtocol(VOID) {
+  if (mAuthentication != nullptr) {
+    return mAuthentication;
+  }
+  VOID *interface = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr, &interface))) {
+    return nullptr;
+  }
+  return static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
+}
+
 EFI_STATUS GetIdentityMask(ZELM_AUTH_TOKEN *Token, UINT32 *Mask) {
   if (mAuthentication == nullptr) {
     return EFI_NOT_READY;
@@ -62,12 +73,11 @@ VOID EFIAPI InitializePermissionsOnAuthentication(EFI_EVENT Event, VOID *Context
     CloseTrackedEvent(Event);
     return;
   }
-  VOID *interface = nullptr;
-  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr, &interface)) ||
-      interface == nullptr) {
+  ZELM_AUTHENTICATION_PROTOCOL *found = FindAuthenticationProtocol();
+  if (found == nullptr) {
     return; // a later installation notifies again
   }
-  mAuthentication = static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
+  mAuthentication = found;
   UINT8 enrolled = 0;
   if (!EFI_ERROR(mAuthentication->GetEnrolledIdentities(mAuthentication, &enrolled)) &&
       !EFI_ERROR(StartStore((enrolled & ZELM_IDENTITY_OWNER) != 0))) {

@@ -15,6 +15,11 @@ VOID ResetPermissionManager(VOID);
 // The located authentication protocol, or NULL before the notification.
 ZELM_AUTHENTICATION_PROTOCOL *AuthenticationProtocol(VOID);
 
+// The authentication protocol for a caller that may run before the
+// permission manager found it: its pointer when set, otherwise looked up
+// now. NULL when not installed (or installed with a NULL interface).
+ZELM_AUTHENTICATION_PROTOCOL *FindAuthenticationProtocol(VOID);
+
 // The identity mask behind Token (all 32 bits). EFI_NOT_READY without the
 // authentication protocol; otherwise GetTokenIdentity's status.
 [[nodiscard]] EFI_STATUS GetIdentityMask(ZELM_AUTH_TOKEN *Token, UINT32 *Mask);

@@ -9,6 +9,7 @@
 #include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/VariableAlloc.h"
+#include "support/VariableAttributes.h"
 
 CHAR16 kPermissionStoreVariableName[] = u"_SPP";
 
@@ -135,7 +136,7 @@ BOOLEAN StoredImageEquals(UINT8 *image, UINTN size, EFI_TIME *createdOn) {
     return FALSE;
   }
   PoolPtr<UINT8> guard(static_cast<UINT8 *>(stored));
-  if (storedSize != size || attributes != kPermissionStoreAttributes) {
+  if (storedSize != size || attributes != kStoredVariableAttributes) {
     return FALSE;
   }
   constexpr UINTN created = offsetof(PermissionImageHeader, CreatedOn);
@@ -196,7 +197,7 @@ EFI_STATUS LoadPermissionStore(BOOLEAN *Migrated) {
     return status;
   }
   PoolPtr<UINT8> image(static_cast<UINT8 *>(data));
-  if (size > kPermissionStoreMaxSize || attributes != kPermissionStoreAttributes) {
+  if (size > kPermissionStoreMaxSize || attributes != kStoredVariableAttributes) {
     return EFI_NOT_FOUND;
   }
   PermissionImageHeader header = {};
@@ -268,10 +269,10 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
   WritePermissionImage(Store, image.get());
   CopyMem(image.get() + offsetof(PermissionImageHeader, SavedOn), &now, sizeof(now));
   (VOID) DeleteVariableOfOtherAttributes(
-      kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes);
+      kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, kStoredVariableAttributes);
   EFI_STATUS status =
       gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
-                       kPermissionStoreAttributes, size, image.get());
+                       kStoredVariableAttributes, size, image.get());
   if (!EFI_ERROR(status)) {
     Store->SavedOn = now;
     Store->Dirty = FALSE;

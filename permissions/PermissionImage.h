@@ -4,11 +4,11 @@
 #define ZELM_PERMISSIONS_PERMISSION_IMAGE_H_
 
 #include "permissions/PermissionStore.h"
+#include "support/VariableAttributes.h"
 
 extern CHAR16 kPermissionStoreVariableName[]; // "_SPP"
 
-// Attributes "_SPP" must have, and its largest size.
-inline constexpr UINT32 kPermissionStoreAttributes = 3;
+// The largest "_SPP".
 inline constexpr UINTN kPermissionStoreMaxSize = 2048;
 
 #pragma pack(push, 1)

@@ -3,6 +3,7 @@
 #include "permissions/PermissionImage.h"
 #include "providers/PlatformSetup.h"
 #include "support/VariableAccess.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -36,6 +37,6 @@ EFI_STATUS SyncPermissionIndicator(BOOLEAN LocalAbsent) {
   if (EFI_ERROR(status)) {
     return status;
   }
-  return PlatformSetVariable(u"Setup", &gPlatformSetupVariableGuid, kSetupAttributes,
+  return PlatformSetVariable(u"Setup", &gPlatformSetupVariableGuid, kPublishedVariableAttributes,
                              copy.block.size, copy.block.data);
 }

@@ -4,12 +4,13 @@
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
 
-#include "support/ProtocolNotify.h"
-#include "providers/ProviderLibrary.h"
 #include "providers/PlatformSetup.h"
+#include "providers/ProviderLibrary.h"
 #include "settings/SettingId.h"
 #include "support/Pool.h"
+#include "support/ProtocolNotify.h"
 #include "support/VariableAccess.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -19,7 +20,6 @@ constexpr CHAR8 kLockId[] = "Device.BootOrderLock.Enable";
 constexpr CHAR8 kNetworkId[] = "Zelm.BootOnboardNetwork.Enable";
 constexpr CHAR8 kUsbId[] = "Device.USBBoot.Enable";
 CHAR16 kBootOrderLockName[] = u"BootOrderLock";
-constexpr UINT32 kLockAttributes = 3;
 constexpr UINTN kMaxValueSize = 0x4000;
 constexpr UINT8 kNetworkCompanionEnabled = 10;
 constexpr UINT8 kNetworkCompanionDisabled = 4;
@@ -91,7 +91,7 @@ BOOLEAN ReadStored(BootKind kind, UINT8 *value) {
     UINT32 attributes = 0;
     if (EFI_ERROR(PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, &attributes,
                                       &size, &byte)) ||
-        attributes != kLockAttributes) {
+        attributes != kStoredVariableAttributes) {
       return FALSE;
     }
     *value = byte != 0 ? 1 : 0;
@@ -134,7 +134,7 @@ BOOLEAN LockHasOtherAttributes() {
   return stored &&
          !EFI_ERROR(PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
                                         &attributes, &size, stored.get())) &&
-         attributes != kLockAttributes;
+         attributes != kStoredVariableAttributes;
 }
 
 EFI_STATUS WriteLock(UINT8 enabled) {
@@ -146,8 +146,8 @@ EFI_STATUS WriteLock(UINT8 enabled) {
       return deleted;
     }
   }
-  return PlatformSetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, kLockAttributes,
-                             sizeof(enabled), &enabled);
+  return PlatformSetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
+                             kStoredVariableAttributes, sizeof(enabled), &enabled);
 }
 
 EFI_STATUS WriteSetup(BootKind kind, UINT8 enabled) {

@@ -50,7 +50,7 @@ BOOLEAN IsDefaultSetup(const PLATFORM_DEFAULT_VARIABLE_HEADER &header, const UIN
     CopyMem(&header, store + offset, sizeof(header));
     UINT64 payload = UINT64{header.NameSize} + header.DataSize;
     if (header.StartId != PLATFORM_DEFAULT_VARIABLE_START_ID ||
-        payload + 16 > PLATFORM_DEFAULT_VARIABLE_MAX_EXTENT) {
+        payload + PLATFORM_DEFAULT_VARIABLE_EXTENT_SLACK > PLATFORM_DEFAULT_VARIABLE_MAX_EXTENT) {
       return EFI_NOT_FOUND;
     }
     if (storeSize - offset - kVariableHeaderSize < payload) {

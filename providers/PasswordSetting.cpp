@@ -2,9 +2,9 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "support/ProtocolNotify.h"
 #include "providers/ProviderLibrary.h"
 #include "settings/SettingId.h"
+#include "support/ProtocolNotify.h"
 
 namespace {
 

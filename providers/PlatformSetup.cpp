@@ -12,6 +12,7 @@
 #include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/VariableAccess.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ BOOLEAN MessageFits(UINTN dataSize, UINTN bufferSize) {
   header.Signature = PLATFORM_SMM_VARIABLE_WRITE_SIGNATURE;
   header.Function = PLATFORM_SMM_VARIABLE_WRITE_FUNCTION;
   header.VendorGuid = gPlatformSetupVariableGuid;
-  header.Attributes = kSetupAttributes;
+  header.Attributes = kPublishedVariableAttributes;
   header.NameSize = sizeof(kSetupName);
   header.DataSize = block->size;
   auto *bytes = static_cast<UINT8 *>(buffer);
@@ -191,8 +192,8 @@ EFI_STATUS WritePlatformSetup(const PlatformSetupBlock *Block) {
   }
   if (PlatformVariableSmmMode() || !IsInstalled(&gEfiSmmVariableProtocolGuid) ||
       !IsInstalled(&gEdkiiVariableLockProtocolGuid)) {
-    return PlatformSetVariable(kSetupName, &gPlatformSetupVariableGuid, kSetupAttributes,
-                               Block->size, Block->data);
+    return PlatformSetVariable(kSetupName, &gPlatformSetupVariableGuid,
+                               kPublishedVariableAttributes, Block->size, Block->data);
   }
   return SendPrivilegedWrite(Block);
 }

@@ -9,14 +9,13 @@
 
 #include <uefi/UefiBaseType.h>
 
+#include "support/VariableAttributes.h"
+
 // The bytes of "Setup" the driver interprets.
 inline constexpr UINTN kSetupUsbBootDisabled = 0x5C;
 inline constexpr UINTN kSetupNetworkBootCompanion = 0x64;
 inline constexpr UINTN kSetupOnboardNetworkBoot = 0x6F;
 inline constexpr UINTN kSetupPermissionIndicator = 0x80;
-
-// Attributes of every "Setup" write.
-inline constexpr UINT32 kSetupAttributes = 7;
 
 // A copy of the block and its size.
 struct PlatformSetupBlock {

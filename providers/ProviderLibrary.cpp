@@ -3,8 +3,8 @@
 #include <zelm/ZelmGuids.h>
 #include <zelm/ZelmSettingAccess.h>
 
-#include "support/StartupResources.h"
 #include "support/FirmwareTables.h"
+#include "support/StartupResources.h"
 
 VOID RegisterLibraryProviders(EFI_EVENT Event, const ZELM_SETTING_PROVIDER *Providers,
                               UINTN Count) {

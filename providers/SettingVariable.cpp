@@ -6,6 +6,7 @@
 #include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/VariableAlloc.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ EFI_STATUS GetSettingVariable(const CHAR16 *Name, UINTN *Size, VOID *Value) {
     *Size = needed;
   }
   if ((status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL) &&
-      attributes != kSettingVariableAttributes) {
+      attributes != kStoredVariableAttributes) {
     *Size = asked;
     return EFI_NOT_FOUND;
   }
@@ -48,11 +49,11 @@ EFI_STATUS SetSettingVariable(const CHAR16 *Name, UINTN Size, const VOID *Value)
     return Delete(Name);
   }
   EFI_STATUS status = DeleteVariableOfOtherAttributes(Name, &gPlatformSettingVariableGuid,
-                                                      kSettingVariableAttributes);
+                                                      kStoredVariableAttributes);
   if (EFI_ERROR(status)) {
     return status;
   }
-  return gRT->SetVariable(Mutable(Name), &gPlatformSettingVariableGuid, kSettingVariableAttributes,
+  return gRT->SetVariable(Mutable(Name), &gPlatformSettingVariableGuid, kStoredVariableAttributes,
                           Size, const_cast<VOID *>(Value));
 }
 
@@ -92,5 +93,5 @@ EFI_STATUS CheckStringVariableAttributes(const CHAR16 *Name) {
     return EFI_SUCCESS;
   }
   FreePool(buffer);
-  return attributes == kSettingVariableAttributes ? EFI_SUCCESS : Delete(Name);
+  return attributes == kStoredVariableAttributes ? EFI_SUCCESS : Delete(Name);
 }

@@ -8,7 +8,7 @@
 
 #include <uefi/UefiBaseType.h>
 
-inline constexpr UINT32 kSettingVariableAttributes = 3;
+#include "support/VariableAttributes.h"
 
 // GetVariable through the runtime services; a variable of other
 // attributes gives EFI_NOT_FOUND (and *Size as the caller passed it).

@@ -3,10 +3,10 @@
 
 #include <zelm/ZelmGuids.h>
 
-#include "support/ProtocolNotify.h"
 #include "providers/ProviderLibrary.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
+#include "support/ProtocolNotify.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
 
-#include "support/ProtocolNotify.h"
 #include "providers/ProviderLibrary.h"
-#include "support/StartupResources.h"
 #include "providers/SettingVariable.h"
 #include "settings/SettingId.h"
+#include "support/ProtocolNotify.h"
+#include "support/StartupResources.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ VOID EFIAPI OnProviderSupport(EFI_EVENT Event, VOID *Context) {
 
 const ZELM_SETTING_PROVIDER mXpbtProvider = {kXpbtId,
                                              ZELM_SETTING_TYPE_ENABLE,
-                                             ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS | 1,
+                                             ZELM_PROVIDER_FLAG_RESET_ON_DEFAULTS |
+                                                 ZELM_SETTING_FLAG_REBOOT_REQUIRED,
                                              XpbtSettingSet,
                                              XpbtSettingGet,
                                              XpbtSettingGetDefault,

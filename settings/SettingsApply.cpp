@@ -13,20 +13,6 @@ namespace {
 
 constexpr UINT32 kResultSignature = 0x5253564B; // "KVSR"
 
-// The authentication protocol: the permission manager's once it has found
-// it, otherwise looked up again for every packet.
-ZELM_AUTHENTICATION_PROTOCOL *LocateAuthentication() {
-  ZELM_AUTHENTICATION_PROTOCOL *auth = AuthenticationProtocol();
-  if (auth != nullptr) {
-    return auth;
-  }
-  VOID *interface = nullptr;
-  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr, &interface))) {
-    return nullptr;
-  }
-  return static_cast<ZELM_AUTHENTICATION_PROTOCOL *>(interface);
-}
-
 // The record's bounds and the signature block's length field. The
 // verifier gets no size, so the block must at least hold what it claims.
 BOOLEAN RecordValid(const ZELM_APPLY_PACKET *packet) {
@@ -58,7 +44,7 @@ EFI_STATUS Apply(ZELM_APPLY_PACKET *packet, ZELM_AUTHENTICATION_PROTOCOL **auth)
     packet->Status = EFI_ABORTED;
     return EFI_ABORTED;
   }
-  *auth = LocateAuthentication();
+  *auth = FindAuthenticationProtocol();
   BOOLEAN accepted = FALSE;
   if (*auth == nullptr ||
       EFI_ERROR((*auth)->Authenticate(*auth, packet->PacketData, packet->SignedLength,

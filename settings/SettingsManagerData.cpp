@@ -7,6 +7,7 @@
 #include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/VariableAlloc.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ EFI_STATUS LoadSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data) {
     return status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_DEVICE_ERROR;
   }
   PoolPtr<UINT8> bytes(static_cast<UINT8 *>(buffer));
-  if (size < kLeadingBytes || attributes != kStoreAttributes) {
+  if (size < kLeadingBytes || attributes != kStoredVariableAttributes) {
     return EFI_NOT_FOUND;
   }
   SettingsManagerImage image = {};
@@ -82,11 +83,11 @@ EFI_STATUS SaveSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data) {
   if (EFI_ERROR(gRT->GetTime(&image.SavedOn, nullptr))) {
     image.SavedOn = {};
   }
-  (VOID) DeleteVariableOfOtherAttributes(kSettingsManagerIdVariableName,
-                                         &gZelmSettingsManagerVariableGuid, kStoreAttributes);
+  (VOID) DeleteVariableOfOtherAttributes(
+      kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid, kStoredVariableAttributes);
   EFI_STATUS status =
       gRT->SetVariable(kSettingsManagerIdVariableName, &gZelmSettingsManagerVariableGuid,
-                       kStoreAttributes, sizeof(image), &image);
+                       kStoredVariableAttributes, sizeof(image), &image);
   if (!EFI_ERROR(status)) {
     Data->Dirty = FALSE;
   }

@@ -4,9 +4,7 @@
 
 #include <uefi/UefiBaseType.h>
 
-// Attributes of the driver's own stores and of what the OS reads.
-constexpr UINT32 kStoreAttributes = 0x3;     // non-volatile, boot-service access
-constexpr UINT32 kPublishedAttributes = 0x7; // plus runtime access
+#include "support/VariableAttributes.h"
 
 extern CHAR16 kSettingsCurrentVariableName[];     // "ZelmSettingsCurrent"
 extern CHAR16 kUefiSettingsCurrentVariableName[]; // "UEFISettingsCurrent"

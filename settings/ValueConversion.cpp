@@ -2,6 +2,7 @@
 
 #include <zelm/ZelmGuids.h>
 
+#include "permissions/Identities.h"
 #include "settings/SettingAccess.h"
 #include "support/FirmwareTables.h"
 #include "support/Memory.h"
@@ -19,15 +20,6 @@ constexpr Name kEnableNames[] = {{"Enabled", 1}, {"Disabled", 0}};
 constexpr Name kKeySetNames[] = {{"KvOnly", 0}, {"KvPlus3rdParty", 1}, {"None", 2}};
 constexpr Name kUsbPortNames[] = {
     {"UsbPortEnabled", 0}, {"UsbPortHwDisabled", 0xF0}, {"UsbPortDataDisabled", 0xF1}};
-
-// Characters of Text up to Limit + 1, so that an over-long text is seen.
-UINTN BoundedLength(const CHAR8 *text, UINTN limit) {
-  UINTN length = 0;
-  while (length <= limit && text[length] != '\0') {
-    length++;
-  }
-  return length;
-}
 
 template <UINTN N> const Name *FindName(const Name (&names)[N], const CHAR8 *text) {
   for (const Name &name : names) {
@@ -60,7 +52,7 @@ BOOLEAN IsLowerOrUpper(CHAR8 c, CHAR8 lower) {
 // Hexadecimal digits followed by "eb" (in any case), two digits per byte.
 EFI_STATUS SetPassword(const ZELM_SETTING_PROVIDER *provider, const CHAR8 *text,
                        ZELM_AUTH_TOKEN *authToken, UINT64 *flags) {
-  UINTN length = BoundedLength(text, kMaxValueTextLength);
+  UINTN length = BoundedLength(text, kMaxValueTextLength + 1);
   if (length > kMaxValueTextLength || length < 4 || length % 2 != 0 ||
       !IsLowerOrUpper(text[length - 2], 'e') || !IsLowerOrUpper(text[length - 1], 'b')) {
     return EFI_INVALID_PARAMETER;
@@ -80,7 +72,7 @@ EFI_STATUS SetPassword(const ZELM_SETTING_PROVIDER *provider, const CHAR8 *text,
 
 EFI_STATUS SetBase64(const ZELM_SETTING_PROVIDER *provider, const CHAR8 *text,
                      ZELM_AUTH_TOKEN *authToken, UINT64 *flags) {
-  UINTN length = BoundedLength(text, kMaxValueTextLength - 1);
+  UINTN length = BoundedLength(text, kMaxValueTextLength);
   if (length == 0) {
     return EFI_INVALID_PARAMETER;
   }
@@ -146,7 +138,7 @@ CHAR8 *CopyText(const CHAR8 *text, UINTN length) {
 }
 
 CHAR8 *CopyText(const CHAR8 *text) {
-  return CopyText(text, BoundedLength(text, MAX_TEXT_LENGTH));
+  return CopyText(text, BoundedLength(text, MAX_TEXT_LENGTH + 1));
 }
 
 CHAR8 *StringText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
@@ -190,9 +182,8 @@ CHAR8 *CertText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
   if (size == 0) {
     return CopyText("");
   }
-  ZELM_AUTHENTICATION_PROTOCOL *auth = nullptr;
-  if (EFI_ERROR(gBS->LocateProtocol(&gZelmAuthenticationProtocolGuid, nullptr,
-                                    reinterpret_cast<VOID **>(&auth)))) {
+  ZELM_AUTHENTICATION_PROTOCOL *auth = FindAuthenticationProtocol();
+  if (auth == nullptr) {
     return nullptr;
   }
   CHAR8 *info = nullptr;
@@ -202,11 +193,7 @@ CHAR8 *CertText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
     return CopyText("No Cert information available");
   }
   // The component's text need not be terminated within its stated size.
-  UINTN length = 0;
-  while (length < infoSize && info[length] != '\0') {
-    length++;
-  }
-  CHAR8 *text = CopyText(info, length);
+  CHAR8 *text = CopyText(info, BoundedLength(info, infoSize));
   FreePool(info);
   return text;
 }
@@ -232,7 +219,7 @@ EFI_STATUS SetSettingFromText(const ZELM_SETTING_PROVIDER *Provider, const CHAR8
   case ZELM_SETTING_TYPE_PASSWORD:
     return SetPassword(Provider, Text, AuthToken, Flags);
   case ZELM_SETTING_TYPE_STRING: {
-    UINTN length = BoundedLength(Text, kMaxValueTextLength);
+    UINTN length = BoundedLength(Text, kMaxValueTextLength + 1);
     if (length > kMaxValueTextLength) {
       return EFI_INVALID_PARAMETER;
     }

@@ -17,7 +17,7 @@ bool badDestination(const CHAR8 *destination, UINTN size, const CHAR8 *source) {
 EFI_STATUS copyInto(CHAR8 *whole, UINTN wholeSize, UINTN offset, const CHAR8 *source, UINTN count) {
   const UINTN room = wholeSize - offset;
   const UINTN limit = count < room ? count : room;
-  const UINTN length = text::boundedLength(source, limit);
+  const UINTN length = BoundedLength(source, limit);
   const UINTN looked = length < limit ? length + 1 : length;
   if (text::rangesOverlap(whole, wholeSize, source, looked)) {
     return EFI_ACCESS_DENIED;
@@ -51,7 +51,7 @@ EFI_STATUS AppendAscii(CHAR8 *Destination, UINTN DestinationSize, const CHAR8 *S
   if (badDestination(Destination, DestinationSize, Source)) {
     return EFI_INVALID_PARAMETER;
   }
-  const UINTN existing = text::boundedLength(Destination, DestinationSize);
+  const UINTN existing = BoundedLength(Destination, DestinationSize);
   if (existing == DestinationSize) {
     return EFI_BAD_BUFFER_SIZE;
   }

@@ -10,4 +10,8 @@ extern EFI_SYSTEM_TABLE *gST;
 extern EFI_BOOT_SERVICES *gBS;
 extern EFI_RUNTIME_SERVICES *gRT;
 
+// The VendorTable of the configuration table's entry Guid, or NULL (also
+// without a system table).
+VOID *FindConfigurationTable(const EFI_GUID *Guid);
+
 #endif

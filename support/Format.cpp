@@ -4,8 +4,6 @@
 
 namespace {
 
-using text::boundedLength;
-
 const CHAR8 *const kWarningText[] = {
     "Warning Unknown Glyph",    "Warning Delete Failure", "Warning Write Failure",
     "Warning Buffer Too Small", "Warning Stale Data",
@@ -164,7 +162,7 @@ template <typename Char> void putString(Output &out, const Char *s, const Conver
     return;
   }
   const UINTN limit = conv.hasPrecision ? conv.precision : MAX_TEXT_LENGTH;
-  putText(out, s, boundedLength(s, limit), conv);
+  putText(out, s, BoundedLength(s, limit), conv);
 }
 
 void putNumber(Output &out, UINT64 magnitude, bool negative, bool isSigned, bool hex,
@@ -307,8 +305,8 @@ UINTN FormatWithFlagsV(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format
     return 0;
   }
   const UINTN formatLength =
-      wideFormat ? boundedLength(static_cast<const CHAR16 *>(Format), MAX_TEXT_LENGTH + 1)
-                 : boundedLength(static_cast<const CHAR8 *>(Format), MAX_TEXT_LENGTH + 1);
+      wideFormat ? BoundedLength(static_cast<const CHAR16 *>(Format), MAX_TEXT_LENGTH + 1)
+                 : BoundedLength(static_cast<const CHAR8 *>(Format), MAX_TEXT_LENGTH + 1);
   if (formatLength > MAX_TEXT_LENGTH) {
     return 0;
   }

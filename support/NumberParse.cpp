@@ -25,7 +25,7 @@ EFI_STATUS ParseDecimal(const CHAR8 *Text, CHAR8 **EndPointer, UINT64 *Value) {
   if (Text == nullptr || Value == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  const UINTN length = text::boundedLength(Text, MAX_TEXT_LENGTH + 1);
+  const UINTN length = BoundedLength(Text, MAX_TEXT_LENGTH + 1);
   if (length > MAX_TEXT_LENGTH) {
     return EFI_INVALID_PARAMETER;
   }

@@ -4,6 +4,7 @@
 #include "support/Memory.h"
 #include "support/Pool.h"
 #include "support/Text.h"
+#include "support/VariableAttributes.h"
 
 BOOLEAN PacketBoundsValid(const ZELM_APPLY_PACKET *Packet) {
   const UINTN data = reinterpret_cast<UINTN>(Packet->PacketData);
@@ -27,11 +28,7 @@ BOOLEAN ReadSignatureLength(const ZELM_APPLY_PACKET *Packet, UINT32 *Length) {
 }
 
 UINTN PayloadTextLength(const ZELM_APPLY_PACKET *Packet) {
-  UINTN length = 0;
-  while (length < Packet->PayloadSize && Packet->Payload[length] != '\0') {
-    length++;
-  }
-  return length;
+  return BoundedLength(Packet->Payload, Packet->PayloadSize);
 }
 
 VOID FormatStatusText(EFI_STATUS Status, StatusText *Out) {
@@ -68,5 +65,6 @@ EFI_STATUS WritePacketResult(const ZELM_APPLY_PACKET *Packet, const EFI_GUID *Gu
     }
   }
   return gRT->SetVariable(const_cast<CHAR16 *>(Packet->ResultVariableName),
-                          const_cast<EFI_GUID *>(Guid), 7, size, buffer.get());
+                          const_cast<EFI_GUID *>(Guid), kPublishedVariableAttributes, size,
+                          buffer.get());
 }

@@ -1,7 +1,7 @@
 #include "support/ProtocolNotify.h"
 
-#include "support/StartupResources.h"
 #include "support/FirmwareTables.h"
+#include "support/StartupResources.h"
 
 EFI_EVENT NotifyOnProtocol(EFI_GUID *ProtocolGuid, EFI_EVENT_NOTIFY Handler, VOID **Registration) {
   EFI_EVENT event = nullptr;

@@ -6,6 +6,7 @@
 #include "support/Pool.h"
 #include "support/Text.h"
 #include "support/VariableAlloc.h"
+#include "support/VariableAttributes.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ struct StoredCopy {
     return EFI_SUCCESS; // absent or unreadable: it does not hold the document
   }
   PoolPtr<CHAR8> stored(static_cast<CHAR8 *>(buffer));
-  copy->otherAttributes = attributes != kPublishedDocumentAttributes;
+  copy->otherAttributes = attributes != kPublishedVariableAttributes;
   copy->matches = !copy->otherAttributes && SameApartFromDate(text, size, stored.get(), storedSize);
   return EFI_SUCCESS;
 }
@@ -117,6 +118,6 @@ EFI_STATUS WritePublishedDocument(const CHAR16 *Name, const EFI_GUID *Guid, cons
       return status;
     }
   }
-  return gRT->SetVariable(name, guid, kPublishedDocumentAttributes, Size,
+  return gRT->SetVariable(name, guid, kPublishedVariableAttributes, Size,
                           const_cast<CHAR8 *>(Text));
 }

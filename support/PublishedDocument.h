@@ -6,9 +6,7 @@
 
 #include <uefi/UefiBaseType.h>
 
-// Attributes of every published document: non-volatile, boot-service and
-// runtime access.
-inline constexpr UINT32 kPublishedDocumentAttributes = 7;
+#include "support/VariableAttributes.h"
 
 // *Matches is TRUE when Name / Guid is stored with attributes 7 and holds
 // Text (Size bytes, NUL included) apart from the characters between

@@ -10,6 +10,16 @@
 // Longest string any text routine accepts, in characters.
 inline constexpr UINTN MAX_TEXT_LENGTH = 1000000;
 
+// Characters before the first NUL among the first Limit of Text; Limit
+// when none of them is a NUL. Reads no character past Limit.
+template <typename Char> inline UINTN BoundedLength(const Char *Text, UINTN Limit) {
+  UINTN length = 0;
+  while (length < Limit && Text[length] != 0) {
+    length++;
+  }
+  return length;
+}
+
 // Formatter mode flags.
 inline constexpr UINTN FORMAT_FLAG_WIDE_OUTPUT = 0x40;  // CHAR16 output
 inline constexpr UINTN FORMAT_FLAG_WIDE_FORMAT = 0x100; // CHAR16 format string

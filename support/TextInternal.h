@@ -8,16 +8,6 @@ namespace text {
 
 inline constexpr CHAR8 kHexDigits[] = "0123456789ABCDEF";
 
-// Characters before the first NUL, looking at no more than Limit of them;
-// Limit when none of those is a NUL.
-template <typename Char> inline UINTN boundedLength(const Char *s, UINTN limit) {
-  UINTN n = 0;
-  while (n < limit && s[n] != 0) {
-    ++n;
-  }
-  return n;
-}
-
 inline UINTN address(const VOID *p) {
   return reinterpret_cast<UINTN>(p);
 }

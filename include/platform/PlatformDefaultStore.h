@@ -14,8 +14,10 @@ EFI_EXTERN_C_BEGIN
 #define PLATFORM_DEFAULT_STORE_HEALTHY 0xFE
 #define PLATFORM_DEFAULT_VARIABLE_START_ID 0x55AA
 #define PLATFORM_DEFAULT_VARIABLE_ADDED 0x3F
-/* Largest name size + data size + 16 of a usable variable header. */
+/* Largest name size + data size + PLATFORM_DEFAULT_VARIABLE_EXTENT_SLACK of
+   a usable variable header. */
 #define PLATFORM_DEFAULT_VARIABLE_MAX_EXTENT 0x11000u
+#define PLATFORM_DEFAULT_VARIABLE_EXTENT_SLACK 16u
 
 #pragma pack(push, 1)
 typedef struct {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "support/ProtocolNotify.h"
-#include "providers/ProviderLibrary.h"
 #include "driver/TimerCalibration.h"
+#include "providers/ProviderLibrary.h"
+#include "support/ProtocolNotify.h"
 #include "tests/driver/DriverTestSupport.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "permissions/PermissionImage.h"
 #include "permissions/PermissionStore.h"
+#include "support/VariableAttributes.h"
 #include "tests/driver/DriverTestSupport.h"
 
 namespace permissionstest {
@@ -64,7 +65,7 @@ protected:
   void SetUp() override;
   void TearDown() override;
   // Replaces "_SPP" in the platform store.
-  void PutSpp(const std::vector<UINT8> &bytes, UINT32 attributes = kPermissionStoreAttributes);
+  void PutSpp(const std::vector<UINT8> &bytes, UINT32 attributes = kStoredVariableAttributes);
   std::vector<UINT8> Spp() const;
   // SetVariable calls for Name since the log was last cleared.
   size_t WritesOf(std::u16string_view name) const;
