@@ -7,7 +7,7 @@ namespace {
 
 bool badDestination(const CHAR8 *destination, UINTN size, const CHAR8 *source) {
   return destination == nullptr || source == nullptr || size == 0 || size > MAX_TEXT_LENGTH ||
-         text::rangeWraps(destination, size);
+         text::RangeWraps(destination, size);
 }
 
 // Copies at most Count characters of Source to Whole + Offset, terminated.
@@ -19,7 +19,7 @@ EFI_STATUS copyInto(CHAR8 *whole, UINTN wholeSize, UINTN offset, const CHAR8 *so
   const UINTN limit = count < room ? count : room;
   const UINTN length = BoundedLength(source, limit);
   const UINTN looked = length < limit ? length + 1 : length;
-  if (text::rangesOverlap(whole, wholeSize, source, looked)) {
+  if (text::RangesOverlap(whole, wholeSize, source, looked)) {
     return EFI_ACCESS_DENIED;
   }
   if (length >= room) {

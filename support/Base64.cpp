@@ -22,19 +22,19 @@ constexpr SextetTable MakeSextets() {
 }
 constexpr SextetTable kSextets = MakeSextets();
 
-int sextet(CHAR8 c) {
+int Sextet(CHAR8 c) {
   const UINT8 v = kSextets.value[static_cast<UINT8>(c)];
   return v == 0xFF ? -1 : v;
 }
 
-bool isSpace(CHAR8 c) {
+bool IsSpace(CHAR8 c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // Checks the whole text and counts its bytes; with Out given, also writes
 // the first Limit of them. Writing happens only in a second walk, after a
 // first one without Out has accepted the text.
-EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN *count) {
+EFI_STATUS Decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN *count) {
   UINT32 bits = 0;    // undelivered bits, right-aligned
   UINTN bitCount = 0; // how many of them
   UINTN inGroup = 0;  // characters of the current group of four
@@ -65,7 +65,7 @@ EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
       break;
     }
     const CHAR8 c = in[i];
-    if (isSpace(c)) {
+    if (IsSpace(c)) {
       continue;
     }
     if (c == '=') {
@@ -80,7 +80,7 @@ EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
       }
       continue;
     }
-    const int value = sextet(c);
+    const int value = Sextet(c);
     if (value < 0 || padding != 0) {
       return EFI_INVALID_PARAMETER;
     }
@@ -107,7 +107,7 @@ EFI_STATUS decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
 
 EFI_STATUS Base64Encode(const UINT8 *Source, UINTN SourceLength, CHAR8 *Destination,
                         UINTN *DestinationSize) {
-  if (Source == nullptr || DestinationSize == nullptr || text::rangeWraps(Source, SourceLength)) {
+  if (Source == nullptr || DestinationSize == nullptr || text::RangeWraps(Source, SourceLength)) {
     return EFI_INVALID_PARAMETER;
   }
   const UINTN groups = SourceLength / 3 + (SourceLength % 3 != 0 ? 1 : 0);
@@ -119,8 +119,8 @@ EFI_STATUS Base64Encode(const UINT8 *Source, UINTN SourceLength, CHAR8 *Destinat
     *DestinationSize = needed;
     return EFI_BUFFER_TOO_SMALL;
   }
-  if (text::rangeWraps(Destination, *DestinationSize) ||
-      text::rangesOverlap(Source, SourceLength, Destination, needed)) {
+  if (text::RangeWraps(Destination, *DestinationSize) ||
+      text::RangesOverlap(Source, SourceLength, Destination, needed)) {
     return EFI_INVALID_PARAMETER;
   }
 
@@ -142,22 +142,22 @@ EFI_STATUS Base64Encode(const UINT8 *Source, UINTN SourceLength, CHAR8 *Destinat
 
 EFI_STATUS Base64Decode(const CHAR8 *Source, UINTN SourceLength, UINT8 *Destination,
                         UINTN *DestinationSize) {
-  if (Source == nullptr || DestinationSize == nullptr || text::rangeWraps(Source, SourceLength)) {
+  if (Source == nullptr || DestinationSize == nullptr || text::RangeWraps(Source, SourceLength)) {
     return EFI_INVALID_PARAMETER;
   }
   // Without a buffer the size only bounds a count; nothing is written.
   const UINTN room = Destination == nullptr ? 0 : *DestinationSize;
-  if (Destination != nullptr && (text::rangeWraps(Destination, room) ||
-                                 text::rangesOverlap(Source, SourceLength, Destination, room))) {
+  if (Destination != nullptr && (text::RangeWraps(Destination, room) ||
+                                 text::RangesOverlap(Source, SourceLength, Destination, room))) {
     return EFI_INVALID_PARAMETER;
   }
   UINTN length = 0;
-  EFI_STATUS status = decode(Source, SourceLength, nullptr, 0, &length);
+  EFI_STATUS status = Decode(Source, SourceLength, nullptr, 0, &length);
   if (EFI_ERROR(status)) {
     return status;
   }
   if (room != 0) {
-    status = decode(Source, SourceLength, Destination, room, &length);
+    status = Decode(Source, SourceLength, Destination, room, &length);
     if (EFI_ERROR(status)) {
       return status;
     }

@@ -28,7 +28,7 @@ constexpr UINTN kWarningCount = sizeof(kWarningText) / sizeof(kWarningText[0]);
 constexpr UINTN kErrorCount = sizeof(kErrorText) / sizeof(kErrorText[0]);
 static_assert(kWarningCount == 5 && kErrorCount == 33, "status text table");
 
-const CHAR8 *statusText(EFI_STATUS status) {
+const CHAR8 *StatusName(EFI_STATUS status) {
   if (status == EFI_SUCCESS) {
     return "Success";
   }
@@ -49,23 +49,23 @@ public:
   Output(VOID *buffer, bool wide, bool countOnly, UINTN limit)
       : buffer_(buffer), wide_(wide), countOnly_(countOnly), limit_(limit) {}
 
-  bool full() const { return count_ >= limit_; }
-  UINTN count() const { return count_; }
+  bool Full() const { return count_ >= limit_; }
+  UINTN Count() const { return count_; }
 
   // A byte of ASCII text; UTF-16 output widens it.
-  bool put(CHAR8 c) { return putUnit(static_cast<UINT8>(c)); }
+  bool Put(CHAR8 c) { return PutUnit(static_cast<UINT8>(c)); }
 
   // A UTF-16 code unit; ASCII output gets "?" for anything beyond ASCII.
-  bool put(CHAR16 c) {
+  bool Put(CHAR16 c) {
     if (!wide_ && c > 0x7F) {
-      return putUnit('?');
+      return PutUnit('?');
     }
-    return putUnit(c);
+    return PutUnit(c);
   }
 
   // One output character, truncated to the output's character size.
-  bool putUnit(UINT32 c) {
-    if (full()) {
+  bool PutUnit(UINT32 c) {
+    if (Full()) {
       return false;
     }
     if (!countOnly_) {
@@ -79,12 +79,12 @@ public:
     return true;
   }
 
-  void repeat(CHAR8 c, UINTN n) {
-    for (UINTN i = 0; i < n && put(c); ++i) {
+  void Repeat(CHAR8 c, UINTN n) {
+    for (UINTN i = 0; i < n && Put(c); ++i) {
     }
   }
 
-  void terminate() {
+  void Terminate() {
     if (countOnly_) {
       return;
     }
@@ -109,12 +109,12 @@ public:
   FormatReader(const VOID *format, bool wide, UINTN length)
       : format_(format), wide_(wide), length_(length) {}
 
-  bool atEnd() const { return pos_ >= length_; }
-  UINT32 peek() const { return atEnd() ? 0 : at(pos_); }
-  UINT32 next() { return atEnd() ? 0 : at(pos_++); }
+  bool AtEnd() const { return pos_ >= length_; }
+  UINT32 Peek() const { return AtEnd() ? 0 : At(pos_); }
+  UINT32 Next() { return AtEnd() ? 0 : At(pos_++); }
 
 private:
-  UINT32 at(UINTN i) const {
+  UINT32 At(UINTN i) const {
     return wide_ ? static_cast<const CHAR16 *>(format_)[i]
                  : static_cast<UINT8>(static_cast<const CHAR8 *>(format_)[i]);
   }
@@ -137,38 +137,38 @@ struct Conversion {
   UINTN precision = 0;
 };
 
-UINTN clampLength(UINTN n) {
+UINTN ClampLength(UINTN n) {
   return n > MAX_TEXT_LENGTH ? MAX_TEXT_LENGTH : n;
 }
 
 // A string of Length characters, padded with blanks to the width.
 template <typename Char>
-void putText(Output &out, const Char *s, UINTN length, const Conversion &conv) {
+void PutText(Output &out, const Char *s, UINTN length, const Conversion &conv) {
   const UINTN pad = conv.width > length ? conv.width - length : 0;
   if (!conv.left) {
-    out.repeat(' ', pad);
+    out.Repeat(' ', pad);
   }
-  for (UINTN i = 0; i < length && out.put(s[i]); ++i) {
+  for (UINTN i = 0; i < length && out.Put(s[i]); ++i) {
   }
   if (conv.left) {
-    out.repeat(' ', pad);
+    out.Repeat(' ', pad);
   }
 }
 
-template <typename Char> void putString(Output &out, const Char *s, const Conversion &conv) {
+template <typename Char> void PutString(Output &out, const Char *s, const Conversion &conv) {
   if (s == nullptr) {
     static constexpr CHAR8 kNull[] = "<null string>";
-    putText(out, kNull, sizeof(kNull) - 1, conv);
+    PutText(out, kNull, sizeof(kNull) - 1, conv);
     return;
   }
   const UINTN limit = conv.hasPrecision ? conv.precision : MAX_TEXT_LENGTH;
-  putText(out, s, BoundedLength(s, limit), conv);
+  PutText(out, s, BoundedLength(s, limit), conv);
 }
 
-void putNumber(Output &out, UINT64 magnitude, bool negative, bool isSigned, bool hex,
+void PutNumber(Output &out, UINT64 magnitude, bool negative, bool isSigned, bool hex,
                const Conversion &conv) {
   CHAR8 digits[text::kMaxDigitText];
-  const UINTN n = text::renderDigits(magnitude, hex, conv.comma && !hex, digits);
+  const UINTN n = text::RenderDigits(magnitude, hex, conv.comma && !hex, digits);
   CHAR8 sign = 0;
   if (negative) {
     sign = '-';
@@ -182,36 +182,36 @@ void putNumber(Output &out, UINT64 magnitude, bool negative, bool isSigned, bool
   const UINTN pad = conv.width > body ? conv.width - body : 0;
   const bool zeroPad = conv.zero && !conv.left && !conv.comma && !conv.hasPrecision;
   if (!conv.left && !zeroPad) {
-    out.repeat(' ', pad);
+    out.Repeat(' ', pad);
   }
   if (sign != 0) {
-    out.put(sign);
+    out.Put(sign);
   }
-  out.repeat('0', precisionZeros + (zeroPad ? pad : 0));
-  putText(out, digits, n, Conversion{});
+  out.Repeat('0', precisionZeros + (zeroPad ? pad : 0));
+  PutText(out, digits, n, Conversion{});
   if (conv.left) {
-    out.repeat(' ', pad);
+    out.Repeat(' ', pad);
   }
 }
 
 // Small fixed texts (GUID, time, status) are built here before output.
 class ShortText {
 public:
-  void add(const CHAR8 *s) {
+  void Add(const CHAR8 *s) {
     for (UINTN i = 0; s[i] != 0 && len_ < kCapacity; ++i) {
       buf_[len_++] = s[i];
     }
   }
-  void addHex(UINT64 value, UINTN digits) { addNumber(value, true, digits); }
-  void addDecimal(UINT64 value, UINTN digits) { addNumber(value, false, digits); }
-  const CHAR8 *data() const { return buf_; }
-  UINTN length() const { return len_; }
+  void AddHex(UINT64 value, UINTN digits) { AddNumber(value, true, digits); }
+  void AddDecimal(UINT64 value, UINTN digits) { AddNumber(value, false, digits); }
+  const CHAR8 *Data() const { return buf_; }
+  UINTN Length() const { return len_; }
 
 private:
   // Zero-padded to at least MinDigits.
-  void addNumber(UINT64 value, bool hex, UINTN minDigits) {
+  void AddNumber(UINT64 value, bool hex, UINTN minDigits) {
     CHAR8 digits[text::kMaxDigitText];
-    const UINTN n = text::renderDigits(value, hex, false, digits);
+    const UINTN n = text::RenderDigits(value, hex, false, digits);
     for (UINTN i = n; i < minDigits && len_ < kCapacity; ++i) {
       buf_[len_++] = '0';
     }
@@ -226,69 +226,207 @@ private:
 };
 
 // "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x"
-void putGuid(Output &out, const EFI_GUID *guid, const Conversion &conv) {
+void PutGuid(Output &out, const EFI_GUID *guid, const Conversion &conv) {
   if (guid == nullptr) {
-    putString(out, "<null guid>", conv);
+    PutString(out, "<null guid>", conv);
     return;
   }
   ShortText t;
-  t.addHex(guid->Data1, 8);
-  t.add("-");
-  t.addHex(guid->Data2, 4);
-  t.add("-");
-  t.addHex(guid->Data3, 4);
-  t.add("-");
+  t.AddHex(guid->Data1, 8);
+  t.Add("-");
+  t.AddHex(guid->Data2, 4);
+  t.Add("-");
+  t.AddHex(guid->Data3, 4);
+  t.Add("-");
   for (UINTN i = 0; i < 8; ++i) {
     if (i == 2) {
-      t.add("-");
+      t.Add("-");
     }
-    t.addHex(guid->Data4[i], 2);
+    t.AddHex(guid->Data4[i], 2);
   }
-  putText(out, t.data(), t.length(), conv);
+  PutText(out, t.Data(), t.Length(), conv);
 }
 
 // "%02d/%02d/%04d  %02d:%02d" of month, day, year, hour, minute.
-void putTime(Output &out, const EFI_TIME *time, const Conversion &conv) {
+void PutTime(Output &out, const EFI_TIME *time, const Conversion &conv) {
   if (time == nullptr) {
-    putString(out, "<null time>", conv);
+    PutString(out, "<null time>", conv);
     return;
   }
   ShortText t;
-  t.addDecimal(time->Month, 2);
-  t.add("/");
-  t.addDecimal(time->Day, 2);
-  t.add("/");
-  t.addDecimal(time->Year, 4);
-  t.add("  ");
-  t.addDecimal(time->Hour, 2);
-  t.add(":");
-  t.addDecimal(time->Minute, 2);
-  putText(out, t.data(), t.length(), conv);
+  t.AddDecimal(time->Month, 2);
+  t.Add("/");
+  t.AddDecimal(time->Day, 2);
+  t.Add("/");
+  t.AddDecimal(time->Year, 4);
+  t.Add("  ");
+  t.AddDecimal(time->Hour, 2);
+  t.Add(":");
+  t.AddDecimal(time->Minute, 2);
+  PutText(out, t.Data(), t.Length(), conv);
 }
 
 // Known codes by name, others as "%08X" of the full 64-bit value.
-void putStatus(Output &out, EFI_STATUS status, const Conversion &conv) {
-  const CHAR8 *name = statusText(status);
+void PutStatus(Output &out, EFI_STATUS status, const Conversion &conv) {
+  const CHAR8 *name = StatusName(status);
   if (name != nullptr) {
-    putString(out, name, conv);
+    PutString(out, name, conv);
     return;
   }
   ShortText t;
-  t.addHex(status, 8);
-  putText(out, t.data(), t.length(), conv);
+  t.AddHex(status, 8);
+  PutText(out, t.Data(), t.Length(), conv);
 }
 
 // Digits of a width or precision, saturating at the text limit.
-UINTN readCount(FormatReader &in) {
+UINTN ReadCount(FormatReader &in) {
   UINTN n = 0;
-  while (in.peek() >= '0' && in.peek() <= '9') {
-    n = clampLength(n * 10 + (in.next() - '0'));
+  while (in.Peek() >= '0' && in.Peek() <= '9') {
+    n = ClampLength(n * 10 + (in.Next() - '0'));
   }
   return n;
 }
 
-UINTN magnitudeOf(int v) {
+UINTN MagnitudeOf(int v) {
   return v < 0 ? 0 - static_cast<UINTN>(static_cast<INT64>(v)) : static_cast<UINTN>(v);
+}
+
+// A line end: "\n", "\r\n" and "\n\r" become "\r\n"; a lone "\r" stays.
+void PutLineEnd(FormatReader &in, Output &out, UINT32 c) {
+  const UINT32 pair = c == '\n' ? '\r' : '\n';
+  if (in.Peek() == pair) {
+    in.Next();
+  } else if (c == '\r') {
+    out.PutUnit('\r');
+    return;
+  }
+  out.PutUnit('\r');
+  out.PutUnit('\n');
+}
+
+// A character of the format copied as it is.
+void PutLiteral(Output &out, UINT32 c, bool wideFormat) {
+  if (wideFormat) {
+    out.Put(static_cast<CHAR16>(c));
+  } else {
+    out.PutUnit(c);
+  }
+}
+
+// Flags, width, precision and length of a conversion, after its "%".
+Conversion ReadConversion(FormatReader &in, va_list *args) {
+  Conversion conv;
+  for (bool more = true; more;) {
+    switch (in.Peek()) {
+    case '-':
+      conv.left = true;
+      break;
+    case '+':
+      conv.plus = true;
+      break;
+    case ' ':
+      conv.space = true;
+      break;
+    case '0':
+      conv.zero = true;
+      break;
+    case ',':
+      conv.comma = true;
+      break;
+    default:
+      more = false;
+      continue;
+    }
+    in.Next();
+  }
+  if (in.Peek() == '*') {
+    in.Next();
+    const int width = va_arg(*args, int);
+    conv.left = conv.left || width < 0;
+    conv.width = ClampLength(MagnitudeOf(width));
+  } else {
+    conv.width = ReadCount(in);
+  }
+  if (in.Peek() == '.') {
+    in.Next();
+    if (in.Peek() == '*') {
+      in.Next();
+      const int precision = va_arg(*args, int);
+      conv.hasPrecision = precision >= 0;
+      conv.precision = conv.hasPrecision ? ClampLength(MagnitudeOf(precision)) : 0;
+    } else {
+      conv.hasPrecision = true;
+      conv.precision = ReadCount(in);
+    }
+  }
+  while (in.Peek() == 'l' || in.Peek() == 'L') {
+    in.Next();
+    conv.long64 = true;
+  }
+  return conv;
+}
+
+// %c: one character in the output's size, padded to the width.
+void PutCharacter(Output &out, UINT32 ch, bool wideOut, const Conversion &conv) {
+  const UINTN pad = conv.width > 1 ? conv.width - 1 : 0;
+  if (!conv.left) {
+    out.Repeat(' ', pad);
+  }
+  out.PutUnit(wideOut ? (ch & 0xFFFF) : (ch & 0xFF));
+  if (conv.left) {
+    out.Repeat(' ', pad);
+  }
+}
+
+// One conversion character and the argument it takes.
+void PutConversion(Output &out, UINT32 conversion, Conversion conv, bool wideOut, bool wideFormat,
+                   va_list *args) {
+  switch (conversion) {
+  case 'a':
+    PutString(out, va_arg(*args, const CHAR8 *), conv);
+    break;
+  case 's':
+  case 'S':
+    PutString(out, va_arg(*args, const CHAR16 *), conv);
+    break;
+  case 'c':
+    PutCharacter(out, static_cast<UINT32>(va_arg(*args, int)), wideOut, conv);
+    break;
+  case 'd':
+  case 'i': {
+    const INT64 v = conv.long64 ? va_arg(*args, INT64) : va_arg(*args, int);
+    const UINT64 magnitude = v < 0 ? 0 - static_cast<UINT64>(v) : static_cast<UINT64>(v);
+    PutNumber(out, magnitude, v < 0, true, false, conv);
+    break;
+  }
+  case 'u':
+  case 'x':
+  case 'X': {
+    const UINT64 v = conv.long64 ? va_arg(*args, UINT64) : va_arg(*args, unsigned int);
+    conv.zero = conv.zero || conversion == 'X';
+    PutNumber(out, v, false, false, conversion != 'u', conv);
+    break;
+  }
+  case 'p':
+    conv.zero = true;
+    conv.width = conv.width < 16 ? 16 : conv.width;
+    PutNumber(out, text::Address(va_arg(*args, const VOID *)), false, false, true, conv);
+    break;
+  case 'g':
+    PutGuid(out, va_arg(*args, const EFI_GUID *), conv);
+    break;
+  case 't':
+    PutTime(out, va_arg(*args, const EFI_TIME *), conv);
+    break;
+  case 'r':
+    PutStatus(out, va_arg(*args, EFI_STATUS), conv);
+    break;
+  default:
+    // "%%" and unknown conversions print the character itself and take no
+    // argument.
+    PutLiteral(out, conversion, wideFormat);
+    break;
+  }
 }
 
 } // namespace
@@ -313,146 +451,25 @@ UINTN FormatWithFlagsV(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format
 
   Output out(Buffer, wideOut, countOnly, capacity - 1);
   FormatReader in(Format, wideFormat, formatLength);
-  while (!in.atEnd() && !out.full()) {
-    const UINT32 c = in.next();
+  va_list args;
+  va_copy(args, Args);
+  while (!in.AtEnd() && !out.Full()) {
+    const UINT32 c = in.Next();
     if (c == '\n' || c == '\r') {
-      const UINT32 pair = c == '\n' ? '\r' : '\n';
-      if (in.peek() == pair) {
-        in.next();
-      } else if (c == '\r') {
-        out.putUnit('\r');
-        continue;
-      }
-      out.putUnit('\r');
-      out.putUnit('\n');
-      continue;
-    }
-    if (c != '%') {
-      if (wideFormat) {
-        out.put(static_cast<CHAR16>(c));
-      } else {
-        out.putUnit(c);
-      }
-      continue;
-    }
-
-    Conversion conv;
-    for (bool more = true; more;) {
-      switch (in.peek()) {
-      case '-':
-        conv.left = true;
-        break;
-      case '+':
-        conv.plus = true;
-        break;
-      case ' ':
-        conv.space = true;
-        break;
-      case '0':
-        conv.zero = true;
-        break;
-      case ',':
-        conv.comma = true;
-        break;
-      default:
-        more = false;
-        continue;
-      }
-      in.next();
-    }
-    if (in.peek() == '*') {
-      in.next();
-      const int width = va_arg(Args, int);
-      conv.left = conv.left || width < 0;
-      conv.width = clampLength(magnitudeOf(width));
+      PutLineEnd(in, out, c);
+    } else if (c != '%') {
+      PutLiteral(out, c, wideFormat);
     } else {
-      conv.width = readCount(in);
-    }
-    if (in.peek() == '.') {
-      in.next();
-      if (in.peek() == '*') {
-        in.next();
-        const int precision = va_arg(Args, int);
-        conv.hasPrecision = precision >= 0;
-        conv.precision = conv.hasPrecision ? clampLength(magnitudeOf(precision)) : 0;
-      } else {
-        conv.hasPrecision = true;
-        conv.precision = readCount(in);
+      const Conversion conv = ReadConversion(in, &args);
+      if (in.AtEnd()) {
+        break;
       }
-    }
-    while (in.peek() == 'l' || in.peek() == 'L') {
-      in.next();
-      conv.long64 = true;
-    }
-    if (in.atEnd()) {
-      break;
-    }
-
-    const UINT32 conversion = in.next();
-    switch (conversion) {
-    case 'a':
-      putString(out, va_arg(Args, const CHAR8 *), conv);
-      break;
-    case 's':
-    case 'S':
-      putString(out, va_arg(Args, const CHAR16 *), conv);
-      break;
-    case 'c': {
-      const UINT32 ch = static_cast<UINT32>(va_arg(Args, int));
-      const UINTN pad = conv.width > 1 ? conv.width - 1 : 0;
-      if (!conv.left) {
-        out.repeat(' ', pad);
-      }
-      out.putUnit(wideOut ? (ch & 0xFFFF) : (ch & 0xFF));
-      if (conv.left) {
-        out.repeat(' ', pad);
-      }
-      break;
-    }
-    case 'd':
-    case 'i': {
-      const INT64 v = conv.long64 ? va_arg(Args, INT64) : va_arg(Args, int);
-      const UINT64 magnitude = v < 0 ? 0 - static_cast<UINT64>(v) : static_cast<UINT64>(v);
-      putNumber(out, magnitude, v < 0, true, false, conv);
-      break;
-    }
-    case 'u':
-    case 'x':
-    case 'X': {
-      const UINT64 v = conv.long64 ? va_arg(Args, UINT64) : va_arg(Args, unsigned int);
-      conv.zero = conv.zero || conversion == 'X';
-      putNumber(out, v, false, false, conversion != 'u', conv);
-      break;
-    }
-    case 'p': {
-      const UINT64 v = text::address(va_arg(Args, const VOID *));
-      conv.zero = true;
-      conv.width = conv.width < 16 ? 16 : conv.width;
-      putNumber(out, v, false, false, true, conv);
-      break;
-    }
-    case 'g':
-      putGuid(out, va_arg(Args, const EFI_GUID *), conv);
-      break;
-    case 't':
-      putTime(out, va_arg(Args, const EFI_TIME *), conv);
-      break;
-    case 'r':
-      putStatus(out, va_arg(Args, EFI_STATUS), conv);
-      break;
-    default:
-      // "%%" and unknown conversions print the character itself and take
-      // no argument.
-      if (wideFormat) {
-        out.put(static_cast<CHAR16>(conversion));
-      } else {
-        out.putUnit(conversion);
-      }
-      break;
+      PutConversion(out, in.Next(), conv, wideOut, wideFormat, &args);
     }
   }
-  out.terminate();
-  return out.count();
+  va_end(args);
+  out.Terminate();
+  return out.Count();
 }
 
 UINTN FormatWithFlags(VOID *Buffer, UINTN Size, UINTN Flags, const VOID *Format, ...) {

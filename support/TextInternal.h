@@ -8,30 +8,30 @@ namespace text {
 
 inline constexpr CHAR8 kHexDigits[] = "0123456789ABCDEF";
 
-inline UINTN address(const VOID *p) {
+inline UINTN Address(const VOID *p) {
   return reinterpret_cast<UINTN>(p);
 }
 
 // True when [p, p + len) runs past the end of the address space.
-inline bool rangeWraps(const VOID *p, UINTN len) {
-  return ~UINTN{0} - address(p) < len;
+inline bool RangeWraps(const VOID *p, UINTN len) {
+  return ~UINTN{0} - Address(p) < len;
 }
 
 // True when the two ranges share a byte; neither may wrap.
-inline bool rangesOverlap(const VOID *a, UINTN aLen, const VOID *b, UINTN bLen) {
+inline bool RangesOverlap(const VOID *a, UINTN aLen, const VOID *b, UINTN bLen) {
   if (aLen == 0 || bLen == 0) {
     return false;
   }
-  return address(a) < address(b) + bLen && address(b) < address(a) + aLen;
+  return Address(a) < Address(b) + bLen && Address(b) < Address(a) + aLen;
 }
 
-// Longest text of renderDigits: 20 decimal digits and 6 commas.
+// Longest text of RenderDigits: 20 decimal digits and 6 commas.
 inline constexpr UINTN kMaxDigitText = 26;
 
 // Writes the digits of Value, most significant first, with a comma every
 // three decimal digits when asked; Out holds kMaxDigitText characters.
 // Returns the characters written (no terminator).
-inline UINTN renderDigits(UINT64 value, bool hex, bool commas, CHAR8 *out) {
+inline UINTN RenderDigits(UINT64 value, bool hex, bool commas, CHAR8 *out) {
   CHAR8 reversed[kMaxDigitText];
   UINTN n = 0;
   UINTN digits = 0;

@@ -27,7 +27,7 @@ EFI_STATUS ValueToAscii(CHAR8 *Buffer, UINTN BufferSize, UINTN Flags, INT64 Valu
   const UINT64 bits = static_cast<UINT64>(Value);
   const UINT64 magnitude = negative ? 0 - bits : bits;
   CHAR8 digits[text::kMaxDigitText];
-  const UINTN digitCount = text::renderDigits(magnitude, hex, comma, digits);
+  const UINTN digitCount = text::RenderDigits(magnitude, hex, comma, digits);
   const UINTN needed = digitCount + (negative ? 1 : 0);
   const UINTN length = zeroPad && Width > needed ? Width : needed;
   if (BufferSize <= length) {
