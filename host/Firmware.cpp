@@ -220,10 +220,6 @@ void Firmware::EndOfDxe() {
   }
 }
 
-bool Firmware::PastEndOfDxe() const {
-  return state_->endOfDxe;
-}
-
 void Firmware::ReadyToBoot() {
   EndOfDxe();
   SignalEventGroup(gEfiEventReadyToBootGuid);
@@ -242,9 +238,6 @@ bool Firmware::BootServicesActive() const {
 }
 size_t Firmware::BootServiceCallsAfterExit() const {
   return state_->callsAfterExit;
-}
-size_t Firmware::ResetCount() const {
-  return state_->resetCalls;
 }
 
 EFI_STATUS Firmware::InstallProtocol(const EFI_GUID &guid, VOID *interface, EFI_HANDLE *handle) {

@@ -46,7 +46,6 @@ struct FirmwareState {
   bool bootServicesActive = true;
   bool endOfDxe = false;
   size_t callsAfterExit = 0;
-  size_t resetCalls = 0;
   UINT64 monotonicCount = 0;
   std::set<VariableId> lockedVariables;
   std::map<EFI_HANDLE, std::unique_ptr<EFI_LOADED_IMAGE_PROTOCOL>> images;

@@ -77,7 +77,6 @@ public:
   // The end-of-DXE point: signals its group; variable lock requests are
   // refused from now on.
   void EndOfDxe();
-  bool PastEndOfDxe() const;
   // Ready to boot: EndOfDxe first (when not yet passed), then the group.
   void ReadyToBoot();
   // Signals the exit-boot-services group, then boot services are gone:
@@ -87,8 +86,6 @@ public:
   bool BootServicesActive() const;
   // Boot-service calls made after ExitBootServices.
   size_t BootServiceCallsAfterExit() const;
-  // ResetSystem calls (they return to the caller here).
-  size_t ResetCount() const;
 
   // --- Boot-services protocol database. ---
   // InstallProtocolInterface through the services (notifications fire);
@@ -144,8 +141,6 @@ public:
   // The pointer-conversion service; its calls are logged.
   void InstallPointerConversion();
   const PointerConversionLog &PointerConversions() const;
-  // EFI_DEVICE_PATH_UTILITIES_PROTOCOL with empty members.
-  void InstallDevicePathUtilities();
   // EFI_PCD_PROTOCOL over the platform's PCD values.
   void InstallPcd();
   // Get calls for tokens the platform does not have.
@@ -186,8 +181,6 @@ public:
                                 EFI_HANDLE *handle = nullptr);
   // The first SMM interface of Guid, or NULL.
   VOID *FindSmmProtocol(const EFI_GUID &guid) const;
-  // Every interface of the SMM database.
-  std::vector<ProtocolRecord> SmmProtocols() const;
   // Live SmmRegisterProtocolNotify registrations.
   size_t SmmNotifyRegistrationCount() const;
 

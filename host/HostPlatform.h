@@ -236,8 +236,6 @@ public:
   // --- PCD values, per (token space, token). ---
   // Stores Value in Size bytes (little-endian).
   void SetPcd(const EFI_GUID &tokenSpace, UINTN token, UINT64 value, size_t size = 8);
-  // Stores a pointer-type PCD.
-  void SetPcdBytes(const EFI_GUID &tokenSpace, UINTN token, std::vector<UINT8> bytes);
   // The stored bytes or NULL.
   const std::vector<UINT8> *FindPcd(const EFI_GUID &tokenSpace, UINTN token) const;
 

@@ -153,10 +153,6 @@ void Platform::SetPcd(const EFI_GUID &tokenSpace, UINTN token, UINT64 value, siz
   pcd_[PcdKey{tokenSpace, token}] = std::move(bytes);
 }
 
-void Platform::SetPcdBytes(const EFI_GUID &tokenSpace, UINTN token, std::vector<UINT8> bytes) {
-  pcd_[PcdKey{tokenSpace, token}] = std::move(bytes);
-}
-
 const std::vector<UINT8> *Platform::FindPcd(const EFI_GUID &tokenSpace, UINTN token) const {
   auto it = pcd_.find(PcdKey{tokenSpace, token});
   return it == pcd_.end() ? nullptr : &it->second;

@@ -41,8 +41,6 @@ EFI_STATUS EFIAPI UnregisterPointer(VOID **Address) {
 PLATFORM_POINTER_CONVERSION_PROTOCOL gPointerConversion = {nullptr, nullptr, RegisterPointer,
                                                            UnregisterPointer};
 
-EFI_DEVICE_PATH_UTILITIES_PROTOCOL gDevicePathUtilities = {};
-
 EFI_STATUS EFIAPI RequestToLock(CONST EDKII_VARIABLE_LOCK_PROTOCOL *, CHAR16 *VariableName,
                                 EFI_GUID *VendorGuid) {
   FirmwareState *s = ActiveState();
@@ -125,10 +123,6 @@ void Firmware::InstallPointerConversion() {
 
 const PointerConversionLog &Firmware::PointerConversions() const {
   return state_->pointerConversions;
-}
-
-void Firmware::InstallDevicePathUtilities() {
-  state_->InstallOnNewHandle(gEfiDevicePathUtilitiesProtocolGuid, &gDevicePathUtilities);
 }
 
 void Firmware::InstallVariableLock() {

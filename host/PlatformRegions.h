@@ -123,7 +123,6 @@ struct SmmBufferConfig {
 void InstallSmmBuffer(Firmware &firmware, size_t size);
 SmmBufferConfig &SmmBuffer();
 UINT8 *SmmBufferBytes();
-size_t SmmBufferSize();
 
 // --- SMM-side handler of the privileged write. ---
 struct SmmVariableWrite {

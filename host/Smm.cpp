@@ -192,10 +192,6 @@ VOID *Firmware::FindSmmProtocol(const EFI_GUID &guid) const {
   return nullptr;
 }
 
-std::vector<ProtocolRecord> Firmware::SmmProtocols() const {
-  return state_->smmProtocols.Records();
-}
-
 size_t Firmware::SmmNotifyRegistrationCount() const {
   return state_->smmProtocols.RegistrationCount();
 }

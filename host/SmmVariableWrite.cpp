@@ -159,10 +159,6 @@ UINT8 *SmmBufferBytes() {
   return Services().buffer.get();
 }
 
-size_t SmmBufferSize() {
-  return Services().bufferSize;
-}
-
 void InstallSmmVariableWriteHandler(Firmware &firmware) {
   Services().writes.clear();
   firmware.SetSmmHandler(gEfiSmmVariableProtocolGuid, Handle);
