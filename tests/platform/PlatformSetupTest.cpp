@@ -15,6 +15,10 @@ using platformtest::Bytes;
 using platformtest::CountingSmmVariable;
 using platformtest::Pattern;
 using platformtest::PlatformTest;
+using platformtest::ProbeFourGiB;
+using platformtest::ProbeSizeZero;
+using platformtest::ProbeSucceeds;
+using platformtest::ReadOverclaims;
 
 std::vector<UINT8> Hex(const char *text) {
   std::vector<UINT8> out;
@@ -83,23 +87,6 @@ TEST_F(PlatformSetupTest, ReadFailuresLeaveNoCopy) {
     EXPECT_TRUE(firmware->BootPool().LiveSince(mark).empty());
     firmware->BootPool().ClearFaults();
   }
-}
-
-EFI_STATUS EFIAPI ProbeSucceeds(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = 0;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI ProbeSizeZero(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = 0;
-  return EFI_BUFFER_TOO_SMALL;
-}
-EFI_STATUS EFIAPI ProbeFourGiB(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = UINTN{1} << 32;
-  return EFI_BUFFER_TOO_SMALL;
-}
-EFI_STATUS EFIAPI ReadOverclaims(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *data) {
-  *size = data == nullptr ? 4 : 8;
-  return data == nullptr ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
 }
 
 TEST_F(PlatformSetupTest, HostileVariableServiceAnswers) {

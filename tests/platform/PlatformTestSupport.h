@@ -31,6 +31,26 @@ inline std::vector<UINT8> Pattern(size_t size, int seed = 1) {
   return out;
 }
 
+// Hostile GetVariable answers: a size probe that succeeds, that reports a
+// size of 0 or of 4 GiB, and a read that claims more bytes than the buffer
+// it was given.
+inline EFI_STATUS EFIAPI ProbeSucceeds(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
+  *size = 0;
+  return EFI_SUCCESS;
+}
+inline EFI_STATUS EFIAPI ProbeSizeZero(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
+  *size = 0;
+  return EFI_BUFFER_TOO_SMALL;
+}
+inline EFI_STATUS EFIAPI ProbeFourGiB(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
+  *size = UINTN{1} << 32;
+  return EFI_BUFFER_TOO_SMALL;
+}
+inline EFI_STATUS EFIAPI ReadOverclaims(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *data) {
+  *size = data == nullptr ? 4 : 8;
+  return data == nullptr ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
+}
+
 // EFI_SMM_VARIABLE_PROTOCOL that counts its calls and forwards them to the
 // boot's variable services.
 struct CountingSmmVariable {

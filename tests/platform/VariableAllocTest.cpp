@@ -7,6 +7,10 @@ namespace {
 
 using platformtest::Pattern;
 using platformtest::PlatformTest;
+using platformtest::ProbeFourGiB;
+using platformtest::ProbeSizeZero;
+using platformtest::ProbeSucceeds;
+using platformtest::ReadOverclaims;
 
 class VariableAllocTest : public PlatformTest {
 protected:
@@ -91,28 +95,6 @@ TEST_F(VariableAllocTest, FailuresLeaveNothingAllocated) {
 
 // A GetVariable that answers the size probe with success (or with a size
 // of 0) never makes a call succeed without a buffer.
-EFI_STATUS EFIAPI ProbeSucceeds(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = 0;
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI ProbeSizeZero(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = 0;
-  return EFI_BUFFER_TOO_SMALL;
-}
-EFI_STATUS EFIAPI ProbeFourGiB(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *) {
-  *size = UINTN{1} << 32;
-  return EFI_BUFFER_TOO_SMALL;
-}
-// Claims more bytes than the buffer it was given.
-EFI_STATUS EFIAPI ReadOverclaims(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *size, VOID *data) {
-  if (data == nullptr) {
-    *size = 4;
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *size = 8;
-  return EFI_SUCCESS;
-}
-
 TEST_F(VariableAllocTest, HostileGetVariableAnswers) {
   struct Case {
     const char *name;
