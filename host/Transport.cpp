@@ -70,17 +70,21 @@ Delivery::Delivery(Platform &platform, PacketKind kind, std::vector<UINT8> packe
                         packet);
   bytes_ = platform_.FindVariable(mailbox_, PacketGuid(kind_))->data;
   size_t signedLength = SignedLengthOf(bytes_).value_or(kSignedHeaderSize);
+  // Pointers past a short packet's bytes are formed as addresses: they
+  // are never read (the driver refuses the record), and an empty packet
+  // has no bytes to point into.
+  const UINTN data = reinterpret_cast<UINTN>(bytes_.data());
   record_.PacketData = bytes_.data();
   record_.PacketSize = bytes_.size();
   record_.MailboxVariableName = reinterpret_cast<const CHAR16 *>(mailbox_.c_str());
   record_.ResultVariableName = reinterpret_cast<const CHAR16 *>(result_.c_str());
   record_.FormatVersion = options.formatVersion;
-  record_.Signature = bytes_.data() + signedLength;
+  record_.Signature = reinterpret_cast<const UINT8 *>(data + signedLength);
   record_.SignedLength = signedLength;
   record_.State = ZELM_PACKET_STATE_PENDING;
   record_.SessionId = options.sessionId;
   record_.NoAppend = options.noAppend ? 1 : 0;
-  record_.Payload = reinterpret_cast<const CHAR8 *>(bytes_.data() + kSignedHeaderSize);
+  record_.Payload = reinterpret_cast<const CHAR8 *>(data + kSignedHeaderSize);
   record_.PayloadSize = signedLength - kSignedHeaderSize;
 }
 
