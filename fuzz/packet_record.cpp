@@ -21,9 +21,10 @@
 // Checked on every input: a record whose bounds are wrong (by a model
 // written apart from the driver) is refused with State 255 and nothing
 // stored; the packet never stays pending; the token is released and the
-// mailbox gone once the transport is done; a refused packet changes no
-// setting and no stored permission; nothing the calls allocated stays
-// allocated.
+// mailbox gone once the transport is done; a packet refused before its
+// settings are reached (record, signature, versions) changes no setting,
+// and only a kept permissions packet changes the stored permissions;
+// nothing the calls allocated stays allocated.
 #include <zelm/Zelm.h>
 #include <zelm/ZelmGuids.h>
 
@@ -246,6 +247,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   record.Payload = reinterpret_cast<const CHAR8 *>(At(block.get(), l.payloadOffset));
   const bool bounds = bufferSize != 0 && BoundsValid(l);
 
+#ifndef ZELM_FUZZ_PERMISSIONS
+  const size_t authenticateCalls = boot.firmware->Auth()->calls.authenticate;
+#endif
   EFI_STATUS status = boot.apply->ApplyPacket(boot.apply, &record);
   Check(record.State != ZELM_PACKET_STATE_PENDING);
   const bool applied = status == EFI_SUCCESS;
@@ -299,8 +303,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   Check(record.AuthToken == 0 && record.ResultText == nullptr && record.ResultSize == 0);
   Check(!boot.platform.FindVariable(mailbox, guid));
-  if (record.State != ZELM_PACKET_STATE_APPLIED &&
-      record.State != ZELM_PACKET_STATE_AUTHENTICATED) {
+  // Settings change only once the signature and the versions have been
+  // accepted; a malformed element later keeps those applied before it.
+  const bool verified = boot.firmware->Auth()->calls.authenticate != authenticateCalls;
+  if (!verified || record.State == ZELM_PACKET_STATE_SIGNATURE_REFUSED ||
+      record.State == ZELM_PACKET_STATE_VERSION_TOO_LOW ||
+      record.State == ZELM_PACKET_STATE_BAD_LENGTH) {
     Check(SettingsEqual(settingsBefore));
   }
   Check(boot.platform.FindVariable(u"_SPP", gZelmSettingsManagerVariableGuid)->data == boot.spp);
