@@ -306,8 +306,9 @@ int main() {
                 Fill(kPermissionsHead, Permissions(), kPermissionsTail));
   MeasurePacket(bench, "permissions-deep", host::PacketKind::Permissions, permissionsApply,
                 Nest(std::string(kPermissionsHead) + "<Permission><Id>Device.Deep.Enable</Id>"
-                                                     "<PMask>",
-                     std::string("</PMask></Permission>") + kPermissionsTail));
+                                                     "<PMask>17</PMask></Permission></Permissions>"
+                                                     "<Nested>",
+                     "</Nested></PermissionsPacket>"));
 
   bench.Measure("ready-to-boot", [&] { firmware.ReadyToBoot(); });
   bench.Measure("boot-order-lock",
