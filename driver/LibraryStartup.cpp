@@ -42,8 +42,9 @@ EFI_PCD_PROTOCOL *LocatePcd() {
 
 // The region table: the address in the region-table HOB, else the PCD token.
 // A platform without either may still answer the PCD query (OVMF gives an
-// unknown token a non-canonical value), so an address whose header is not
-// inside the memory map counts as no table.
+// unknown token a non-canonical value), so an address whose header, or
+// the length the header states, is not inside the memory map counts as no
+// table.
 const VOID *FindRegionTable() {
   UINT64 address = 0;
   const VOID *hobData = FindGuidHobData(&gPlatformRegionTableHobGuid, sizeof(address));
@@ -53,6 +54,13 @@ const VOID *FindRegionTable() {
     address = pcd->Get64(&gPlatformTokenSpaceGuid, PLATFORM_REGION_TABLE_PCD_TOKEN);
   }
   if (!IsMappedRange(address, sizeof(PLATFORM_REGION_TABLE_HEADER))) {
+    return nullptr;
+  }
+  // The lookups read as far as the header's stated length: all of it must
+  // be in the map as well (a length below the header is refused by them).
+  PLATFORM_REGION_TABLE_HEADER header;
+  CopyMem(&header, reinterpret_cast<const VOID *>(static_cast<UINTN>(address)), sizeof(header));
+  if (header.Length > sizeof(header) && !IsMappedRange(address, header.Length)) {
     return nullptr;
   }
   return reinterpret_cast<const VOID *>(static_cast<UINTN>(address));

@@ -6,7 +6,8 @@
 // trust the header's length as the table's extent, so a stated length
 // beyond the block is cut to the block first.
 //
-// Checked on every input: the three lookups agree on the table's fault;
+// Checked on every input: the count and the entry lookup agree on the
+// table's fault, and the region search then finds nothing;
 // every entry a lookup returns is not ignored; entry n of a type exists only
 // while n <= the count; with the region-table flag set everything is
 // EFI_UNSUPPORTED.
@@ -78,6 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         countStatus == EFI_SECURITY_VIOLATION || countStatus == EFI_VOLUME_CORRUPTED);
   Check(countStatus == EFI_SUCCESS || count == 0);
   Check(count <= length / sizeof(PLATFORM_REGION_TABLE_ENTRY));
+  if (countStatus != EFI_SUCCESS) {
+    // A table that cannot be read holds no region.
+    UINT64 address = 1, regionSize = 1;
+    EFI_GUID any = {};
+    Check(FindPlatformRegion(&gPlatformDefaultStoreRegionGuid, &any, &address, &regionSize) ==
+              EFI_NOT_FOUND &&
+          address == 0 && regionSize == 0);
+  }
 
   for (const EFI_GUID &type : CandidateTypes(table, imageSize)) {
     for (UINT32 n = 1;; n++) {

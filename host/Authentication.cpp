@@ -99,14 +99,20 @@ struct AuthenticationService {
     if (a->authenticateStatus != EFI_SUCCESS) {
       return a->authenticateStatus;
     }
-    // Exactly the fixed block is read: the caller has no size to give.
+    // The caller has no size to give: the length field comes first, and
+    // the rest of the block is read only when it claims the fixed size
+    // (the driver has checked that that many bytes are there).
     UINT8 block[kSignatureBlockSize];
+    std::memcpy(block, Signature, sizeof(UINT32));
+    if (ReadUint32(block) != kSignatureBlockSize) {
+      return EFI_SECURITY_VIOLATION;
+    }
     std::memcpy(block, Signature, sizeof(block));
     UINT8 header[kHeaderSize];
     std::memcpy(header, block, sizeof(header));
     UINT8 signer = header[4];
     UINT8 enrolled = a->firmware_.GetPlatform().authentication.Enrolled();
-    if (ReadUint32(block) != kSignatureBlockSize || signer == 0 || (signer & ~enrolled) != 0 ||
+    if (signer == 0 || (signer & ~enrolled) != 0 ||
         ReadUint64(block + kHeaderSize) != Digest(header, Data, DataSize)) {
       return EFI_SECURITY_VIOLATION;
     }

@@ -1,5 +1,6 @@
 #include "host/HostFirmware.h"
 
+#include <uefi/Pi/PiHob.h>
 #include <uefi/UefiGuids.h>
 
 #include <algorithm>
@@ -81,6 +82,13 @@ void FirmwareState::SyncHobList() {
     hobListSize = list.size();
     hobList.reset(new UINT8[list.size()]);
     std::memcpy(hobList.get(), list.data(), list.size());
+    // The handoff HOB states where the list ends, as PEI leaves it: the
+    // address of the end-of-list HOB (the end of its bytes when it has
+    // none).
+    constexpr size_t kEndOfHobListOffset = 48;
+    UINT64 end = reinterpret_cast<UINTN>(hobList.get()) + list.size() -
+                 (platform.terminateHobList ? sizeof(EFI_HOB_GENERIC_HEADER) : 0);
+    std::memcpy(hobList.get() + kEndOfHobListOffset, &end, sizeof(end));
     configurationTable.insert(configurationTable.begin(),
                               EFI_CONFIGURATION_TABLE{gEfiHobListGuid, hobList.get()});
   }

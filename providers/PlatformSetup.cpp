@@ -33,9 +33,11 @@ BOOLEAN AllocationsEnded() {
   return !PlatformVariableSmmMode() && PlatformBootServicesEnded();
 }
 
+// Found is installed: these protocols serve as markers here, and markers
+// are often installed with a NULL interface.
 BOOLEAN IsInstalled(EFI_GUID *guid) {
   VOID *interface = nullptr;
-  return !EFI_ERROR(gBS->LocateProtocol(guid, nullptr, &interface)) && interface != nullptr;
+  return !EFI_ERROR(gBS->LocateProtocol(guid, nullptr, &interface));
 }
 
 // Probes Read (size, buffer) for the size, then reads into a zeroed pool copy
@@ -223,6 +225,11 @@ EFI_STATUS GetPlatformSetupDefaults(const PlatformSetupBlock **Block) {
   }
   *Block = nullptr;
   if (mPlatformSetup.defaults.data == nullptr) {
+    // Reading the block takes boot services (the protocol, pool); after
+    // exit only a block read before can answer.
+    if (PlatformBootServicesEnded()) {
+      return EFI_NOT_FOUND;
+    }
     if (mPlatformSetup.defaultStore == nullptr) {
       VOID *interface = nullptr;
       if (EFI_ERROR(gBS->LocateProtocol(&gPlatformDefaultStoreProtocolGuid, nullptr, &interface)) ||

@@ -201,10 +201,11 @@ EFI_STATUS FindPlatformRegion(const EFI_GUID *Type, const EFI_GUID *SubId, UINT6
   if (Type == nullptr || SubId == nullptr || Address == nullptr || Size == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  // A table that cannot be read (wrong signature or checksum, a bad
+  // stride or length) holds no region.
   TableView view;
-  EFI_STATUS status = OpenTable(&view);
-  if (EFI_ERROR(status)) {
-    return status;
+  if (EFI_ERROR(OpenTable(&view))) {
+    return EFI_NOT_FOUND;
   }
   // One walk gives what asking for entry 1, 2, ... of Type in turn would:
   // the first entry of Type, in table order, whose sub-id matches.

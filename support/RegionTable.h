@@ -37,13 +37,16 @@ BOOLEAN PlatformRegionTableDisabled(VOID);
 
 // The region of the first non-ignored entry with Type and SubId, in table
 // order: Address = the table's base address + the entry's offset. Both out
-// values are cleared first. Statuses as GetPlatformRegionEntry, and
-// EFI_VOLUME_CORRUPTED when the address or its end wraps 64 bits.
+// values are cleared first. EFI_SUCCESS; EFI_UNSUPPORTED (flag set);
+// EFI_INVALID_PARAMETER (a NULL argument); EFI_NOT_FOUND (no table, a
+// table that cannot be read, no such entry); EFI_VOLUME_CORRUPTED (the
+// address or its end wraps 64 bits).
 [[nodiscard]] EFI_STATUS FindPlatformRegion(const EFI_GUID *Type, const EFI_GUID *SubId,
                                             UINT64 *Address, UINT64 *Size);
 
-// As FindPlatformRegion for the N-th non-ignored entry of Type, whatever
-// its sub-id.
+// The region of the N-th non-ignored entry of Type, whatever its sub-id,
+// as FindPlatformRegion gives it. Statuses as GetPlatformRegionEntry, and
+// EFI_VOLUME_CORRUPTED when the address or its end wraps 64 bits.
 [[nodiscard]] EFI_STATUS GetPlatformRegionAddress(const EFI_GUID *Type, UINT32 N, UINT64 *Address,
                                                   UINT64 *Size);
 

@@ -8,6 +8,7 @@
 #include <uefi/UefiGuids.h>
 
 #include "support/FirmwareTables.h"
+#include "support/MappedRange.h"
 #include "support/Memory.h"
 #include "support/ProtocolNotify.h"
 #include "support/RegionTable.h"
@@ -113,12 +114,12 @@ EFI_STATUS EFIAPI OnSmmVariable(CONST EFI_GUID *Protocol, VOID *Interface, EFI_H
 
 // The variable region: its start plus the 16-bit value at offset 0x30, or
 // NULL when the entry is missing, its address is 0, it is too short to hold
-// that value, or the sum wraps.
+// that value, the memory map does not hold all of it, or the sum wraps.
 VOID *FindVariableRegionPointer() {
   UINT64 address = 0;
   UINT64 size = 0;
   if (EFI_ERROR(GetPlatformRegionAddress(&gPlatformVariableRegionGuid, 1, &address, &size)) ||
-      address == 0 || size < kVariableRegionMinSize) {
+      address == 0 || size < kVariableRegionMinSize || !IsMappedRange(address, size)) {
     return nullptr;
   }
   UINT16 distance = 0;
@@ -154,7 +155,10 @@ EFI_STATUS InitPlatformVariableAccess(BOOLEAN InSmm, EFI_SMM_SYSTEM_TABLE2 *Smst
   UINT64 address = 0;
   UINT64 size = 0;
   EFI_GUID anySubId = {};
-  if (EFI_ERROR(FindPlatformRegion(&gPlatformDefaultStoreRegionGuid, &anySubId, &address, &size))) {
+  // The stores are read in place: a region the memory map does not hold is
+  // no region.
+  if (EFI_ERROR(FindPlatformRegion(&gPlatformDefaultStoreRegionGuid, &anySubId, &address, &size)) ||
+      !IsMappedRange(address, size)) {
     address = 0;
     size = 0;
   }

@@ -272,6 +272,10 @@ TEST_F(TimerTest, MalformedHobsEndTheWalkOrAreSkipped) {
        {Hob(EFI_HOB_TYPE_UNUSED, 4), Hob(EFI_HOB_TYPE_GUID_EXTENSION, 32, withData)}},
       {"GUID HOB too short for its name",
        {Hob(EFI_HOB_TYPE_GUID_EXTENSION, 16, {1, 2, 3, 4, 5, 6, 7, 8})}},
+      // A length that steps over the end-of-list HOB would send the walk
+      // past the list (the sanitizer build sees the read).
+      {"HOB longer than the rest of the list", {Hob(EFI_HOB_TYPE_UNUSED, 0x100)}},
+      {"HOB that ends inside the end-of-list HOB", {Hob(EFI_HOB_TYPE_UNUSED, 12)}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);

@@ -115,6 +115,21 @@ TEST_F(AuthenticationTest, TamperedOrUnenrolledSignatureGivesNoToken) {
   EXPECT_EQ(firmware->Auth()->LiveTokens(), 0u);
 }
 
+// The driver checks only that the bytes the block's length field claims
+// are there: a block that claims fewer than the fixed size is refused
+// without reading past those bytes.
+TEST_F(AuthenticationTest, ShortBlockIsRefusedWithoutReadingPastIt) {
+  Install();
+  for (UINT32 claimed : {0u, 4u, 8u, 15u}) {
+    SCOPED_TRACE(claimed);
+    std::vector<UINT8> block(std::max<UINT32>(claimed, 4), 0);
+    std::memcpy(block.data(), &claimed, sizeof(claimed));
+    ZELM_AUTH_TOKEN token = kUntouched;
+    EXPECT_EQ(Verify(kPacket, block, &token), EFI_SECURITY_VIOLATION);
+    EXPECT_EQ(token, kUntouched);
+  }
+}
+
 TEST_F(AuthenticationTest, EnrolmentIsCheckedAtEachCall) {
   Install(ZELM_IDENTITY_OWNER | ZELM_IDENTITY_LOCAL);
   std::vector<UINT8> both = host::Authentication::Sign(

@@ -163,7 +163,10 @@ TEST_F(PlatformSetupTest, BytesBeyondTheBlockAreRefused) {
   EXPECT_EQ(SetSetupByte(nullptr, 0, 0), EFI_INVALID_PARAMETER);
 }
 
-enum class WritePath { Runtime, Smm, SmmWithoutService, Privileged };
+// PrivilegedMarker: the SMM variable protocol installed in the
+// boot-services database as a marker with a NULL interface, as platforms
+// often do; installed is installed.
+enum class WritePath { Runtime, Smm, SmmWithoutService, Privileged, PrivilegedMarker };
 
 struct WriteCase {
   const char *name;
@@ -189,6 +192,13 @@ TEST_P(WriteTest, WritesTheWholeBlockOrNothing) {
   if (c.path == WritePath::Privileged) {
     InstallPrivilegedPath();
   }
+  if (c.path == WritePath::PrivilegedMarker) {
+    ASSERT_EQ(firmware->InstallProtocol(gEfiSmmVariableProtocolGuid, nullptr), EFI_SUCCESS);
+    firmware->InstallVariableLock();
+    firmware->InstallSmmCommunication();
+    host::InstallSmmBuffer(*firmware, 0x12000);
+    host::InstallSmmVariableWriteHandler(*firmware);
+  }
   ASSERT_EQ(StartDriver(), EFI_SUCCESS);
   if (c.lockSetup) {
     firmware->LockVariable(u"Setup", gPlatformSetupVariableGuid);
@@ -205,7 +215,8 @@ TEST_P(WriteTest, WritesTheWholeBlockOrNothing) {
   if (c.status == EFI_SUCCESS) {
     EXPECT_EQ(platform.FindVariable(u"Setup", gPlatformSetupVariableGuid)->attributes, 7u);
   }
-  EXPECT_EQ(firmware->SmmCommunicateCount(), c.path == WritePath::Privileged ? 1u : 0u);
+  const bool privileged = c.path == WritePath::Privileged || c.path == WritePath::PrivilegedMarker;
+  EXPECT_EQ(firmware->SmmCommunicateCount(), privileged ? 1u : 0u);
   EXPECT_EQ(CountingSmmVariable::sets, c.path == WritePath::Smm ? 1u : 0u);
   EXPECT_EQ(firmware->CurrentTpl(), TPL_APPLICATION);
 }
@@ -220,6 +231,7 @@ const WriteCase kWriteCases[] = {
     {"privileged", WritePath::Privileged, false, false, EFI_SUCCESS},
     {"privileged, Setup locked", WritePath::Privileged, false, true, EFI_SUCCESS},
     {"privileged, write fails", WritePath::Privileged, true, false, EFI_DEVICE_ERROR},
+    {"privileged, NULL SMM variable marker", WritePath::PrivilegedMarker, false, true, EFI_SUCCESS},
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, WriteTest, ::testing::ValuesIn(kWriteCases),

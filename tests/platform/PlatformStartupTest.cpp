@@ -108,6 +108,48 @@ TEST_F(PlatformStartupTest, AnAddressOutsideTheMemoryMapStartsTheDriverWithoutAT
   }
 }
 
+// The header alone being in the map proves nothing about what follows:
+// the table's stated length and each region the driver reads must be
+// inside the map too, or they are not read.
+TEST_F(PlatformStartupTest, TableAndRegionsOutsideTheMemoryMapAreNotRead) {
+  // Readable memory that the map does not describe, pages of its own.
+  std::unique_ptr<UINT8, decltype(&std::free)> unmapped(
+      static_cast<UINT8 *>(std::aligned_alloc(4096, 4096)), &std::free);
+  ASSERT_NE(unmapped, nullptr);
+  std::memset(unmapped.get(), 0, 4096);
+  unmapped.get()[0x30] = 0x20;
+  const UINT64 outside = host::PlatformMemory::Address(unmapped.get());
+
+  // A stated length far past the table's block.
+  platform.ClearHobs();
+  Reboot();
+  host::RegionTableLayout longTable;
+  longTable.entries = {{gPlatformVariableRegionGuid, {}, 0x10, 0x40, 0}};
+  longTable.length = 0x1000000;
+  longTable.imageSize = 32 + 56;
+  host::PublishRegionTableHob(platform, memory.Hold(host::BuildRegionTable(longTable)));
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  EXPECT_EQ(GetPlatformRegionTable(), nullptr);
+  EXPECT_EQ(GetVariableRegionPointer(), nullptr);
+
+  // A table inside the map whose regions are not.
+  platform.ClearHobs();
+  Reboot();
+  host::RegionTableLayout layout;
+  layout.entries = {{gPlatformDefaultStoreRegionGuid, {}, outside, 0x100, 0},
+                    {gPlatformVariableRegionGuid, {}, outside + 0x200, 0x40, 0}};
+  const UINT8 *table = memory.Hold(host::BuildRegionTable(layout));
+  host::PublishRegionTableHob(platform, table);
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  EXPECT_EQ(GetPlatformRegionTable(), table);
+  const UINT8 *region = reinterpret_cast<const UINT8 *>(1);
+  UINT64 size = 1;
+  GetDefaultStoreRegion(&region, &size);
+  EXPECT_EQ(region, nullptr);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(GetVariableRegionPointer(), nullptr);
+}
+
 TEST_F(PlatformStartupTest, ExitBootServicesSwitchesTheRegionTableOffOutsideSmm) {
   for (bool inSmm : {false, true}) {
     SCOPED_TRACE(inSmm);

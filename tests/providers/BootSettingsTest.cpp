@@ -122,6 +122,22 @@ TEST_F(BootSettingsTest, ReadRefusals) {
   EXPECT_EQ(value, 0);
 }
 
+// After exit boot services no boot service may be called: with no default
+// block read before, the fallback answers NOT_FOUND at once instead of
+// looking for the default-store protocol.
+TEST_F(BootSettingsTest, FallbackAfterExitCallsNoBootService) {
+  Start();
+  firmware->ExitBootServices();
+  for (Which which : {kUsb, kNetwork}) {
+    SCOPED_TRACE(which);
+    UINT8 value = 0xEE;
+    EXPECT_EQ(Get(which, &value), EFI_NOT_FOUND);
+    UINTN size = 1;
+    EXPECT_EQ(BootSettingGetDefault(Record(which), &size, &value), EFI_NOT_FOUND);
+  }
+  EXPECT_EQ(firmware->BootServiceCallsAfterExit(), 0u);
+}
+
 TEST_F(BootSettingsTest, SetWritesExactlyItsBytes) {
   struct Row {
     const char *name;

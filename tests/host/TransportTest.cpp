@@ -1,0 +1,31 @@
+// The transport double's deliveries of packets too short for their header:
+// the record points at no byte that is not there.
+#include <zelm/ZelmGuids.h>
+
+#include <string>
+#include <vector>
+
+#include "HostTestSupport.h"
+#include "host/Transport.h"
+
+namespace hosttest {
+namespace {
+
+TEST(TransportTest, PacketShorterThanItsHeaderHasNoPayload) {
+  for (size_t size : {0, 3, 8}) {
+    SCOPED_TRACE(size);
+    host::Platform platform;
+    std::vector<UINT8> packet(size, 'Z');
+    host::Delivery delivery(platform, host::PacketKind::Settings, packet);
+    const ZELM_APPLY_PACKET *record = delivery.Record();
+    EXPECT_EQ(record->PacketSize, size);
+    EXPECT_EQ(record->SignedLength, host::kSignedHeaderSize);
+    EXPECT_EQ(record->PayloadSize, 0u);
+    EXPECT_EQ(reinterpret_cast<UINTN>(record->Signature),
+              reinterpret_cast<UINTN>(record->PacketData) + host::kSignedHeaderSize);
+    EXPECT_TRUE(delivery.MailboxPresent());
+  }
+}
+
+} // namespace
+} // namespace hosttest
