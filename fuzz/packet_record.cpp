@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
 
   // Every input starts from the same store, so a finding replays alone.
-  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kPermissionStoreAttributes,
+  boot.platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, kStoredVariableAttributes,
                             boot.spp);
   Check(ReloadPermissionStore() == EFI_SUCCESS);
   boot.platform.EraseVariable(u"_SMID", gZelmSettingsManagerVariableGuid);

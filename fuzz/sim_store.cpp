@@ -2,14 +2,15 @@
 // "store.bin" in a store directory.
 //
 // Checked on every input: a file that does not load is left exactly as it
-// was and the platform gets none of it; a file that loads enrols what its
-// fifth byte names (and the local key), and saving it gives a file that
-// loads to the same variables and saves to the same bytes again.
+// was and the platform gets none of it; a file that loads (either layout)
+// enrols the local key at least, and saving it gives a file that loads to
+// the same variables and enrolment and saves to the same bytes again.
 #include <zelm/ZelmAuthentication.h>
 
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "host/HostPlatform.h"
+#include "tools/zelm-sim/SimFiles.h"
 #include "tools/zelm-sim/SimStore.h"
 
 namespace {
@@ -37,34 +39,51 @@ const std::string &Dir() {
   return *dir;
 }
 
+// Opens the store directory exclusively into Platform; the lock goes with
+// the store object.
+bool Open(host::Platform &platform, std::string *error) {
+  sim::SimStore store(Dir());
+  return store.Open(platform, sim::LockMode::Exclusive, /*wait=*/true, error);
+}
+
+bool Save(const host::Platform &platform, std::string *error) {
+  sim::SimStore store(Dir());
+  host::Platform scratch;
+  return store.Open(scratch, sim::LockMode::Exclusive, true, error) && store.Save(platform, error);
+}
+
+std::string FileBytes(const std::string &path) {
+  std::string bytes;
+  std::string error;
+  Check(sim::ReadFile(path, &bytes, &error));
+  return bytes;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string path = Dir() + "/store.bin";
   const std::string file(reinterpret_cast<const char *>(data), size);
-  Check(sim::WriteFileAtomically(path, file));
-  sim::SimStore store(Dir());
-  host::Platform platform;
   std::string error;
-  if (!store.Open(platform, &error)) {
+  Check(sim::ReplaceFile(path, file, &error));
+  host::Platform platform;
+  if (!Open(platform, &error)) {
     Check(!error.empty());
-    std::string after;
-    Check(sim::ReadFile(path, &after) && after == file);
+    Check(FileBytes(path) == file);
     Check(platform.SerializeVariables() == host::Platform().SerializeVariables());
     return 0;
   }
-  Check(size >= 5 && memcmp(data, "ZSIM", 4) == 0);
-  Check(platform.authentication.Enrolled() == (data[4] | ZELM_IDENTITY_LOCAL));
+  // Both layouts load: the checksummed one and the first one.
+  Check(size >= 5 && (memcmp(data, "ZSS2", 4) == 0 || memcmp(data, "ZSIM", 4) == 0));
+  Check((platform.authentication.Enrolled() & ZELM_IDENTITY_LOCAL) != 0);
   const std::vector<UINT8> variables = platform.SerializeVariables();
-  Check(store.Save(platform, &error));
-  std::string saved;
-  Check(sim::ReadFile(path, &saved));
+  Check(Save(platform, &error));
+  const std::string saved = FileBytes(path);
   host::Platform again;
-  Check(store.Open(again, &error));
+  Check(Open(again, &error));
   Check(again.SerializeVariables() == variables);
   Check(again.authentication.Enrolled() == platform.authentication.Enrolled());
-  Check(store.Save(again, &error));
-  std::string resaved;
-  Check(sim::ReadFile(path, &resaved) && resaved == saved);
+  Check(Save(again, &error));
+  Check(FileBytes(path) == saved);
   return 0;
 }

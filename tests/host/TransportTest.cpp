@@ -21,8 +21,14 @@ TEST(TransportTest, PacketShorterThanItsHeaderHasNoPayload) {
     EXPECT_EQ(record->PacketSize, size);
     EXPECT_EQ(record->SignedLength, host::kSignedHeaderSize);
     EXPECT_EQ(record->PayloadSize, 0u);
-    EXPECT_EQ(reinterpret_cast<UINTN>(record->Signature),
-              reinterpret_cast<UINTN>(record->PacketData) + host::kSignedHeaderSize);
+    // Too short for the header: no pointer at all, so the driver's bounds
+    // check refuses the record; a bare header ends where its bytes do.
+    if (size < host::kSignedHeaderSize) {
+      EXPECT_EQ(record->Signature, nullptr);
+      EXPECT_EQ(record->Payload, nullptr);
+    } else {
+      EXPECT_EQ(record->Signature, record->PacketData + host::kSignedHeaderSize);
+    }
     EXPECT_TRUE(delivery.MailboxPresent());
   }
 }
