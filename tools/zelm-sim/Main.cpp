@@ -852,6 +852,9 @@ int Check(host::PacketKind kind, const std::string &file, Identity signer,
   if (packet.empty()) {
     return Fail(error);
   }
+  // Lines are printed once every machine is judged: a machine that cannot
+  // be mirrored stops the check before any verdict is out.
+  std::vector<std::string> lines;
   size_t accepting = 0;
   for (const sim::MachineState &machine : machines) {
     host::Platform platform;
@@ -890,10 +893,13 @@ int Check(host::PacketKind kind, const std::string &file, Identity signer,
       }
     }
     line += "], \"results\": [" + results + "], \"stand_in\": [" + unchecked + "]}";
-    std::printf("%s\n", line.c_str());
+    lines.push_back(std::move(line));
     if (outcome.Applied() && !outcome.AnyElementFailed()) {
       accepting++;
     }
+  }
+  for (const std::string &line : lines) {
+    std::printf("%s\n", line.c_str());
   }
   std::printf("check: %zu machines, %zu accept the packet and every element, %zu refuse\n",
               machines.size(), accepting, machines.size() - accepting);

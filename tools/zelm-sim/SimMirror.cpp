@@ -102,9 +102,15 @@ bool ReadDocument(const std::string &dir, const char *name, const EFI_GUID &guid
   if (!text.empty() && text.back() == '\0') {
     text.pop_back();
   }
+  // The driver writes the whole document; one cut short (the parser keeps
+  // what it read) is no document of it.
+  const std::string close = std::string("</") + rootName + ">";
+  size_t end = text.find_last_not_of(" \t\r\n");
+  const bool closed = end != std::string::npos && end + 1 >= close.size() &&
+                      text.compare(end + 1 - close.size(), close.size(), close) == 0;
   bool complete = false;
   *root = ReadXml(text, &complete);
-  if (!*root || !complete) {
+  if (!*root || !complete || !closed) {
     *error = file + ": the " + name + " document does not parse";
     return false;
   }
