@@ -170,10 +170,19 @@ bool ExportEfivarfs(const host::Platform &platform, const std::string &dir, size
     if ((variable.attributes & EFI_VARIABLE_RUNTIME_ACCESS) == 0) {
       continue;
     }
+    // A name that is no file name of its own is not written anywhere else.
+    const std::string name = Narrow(id.name);
+    const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+      return static_cast<unsigned char>(c) >= 0x20 && c != '/' && c != '?';
+    });
+    if (name.empty() || !plain || name == "." || name == "..") {
+      *error = "the variable " + name + " has a name efivarfs cannot hold";
+      return false;
+    }
     std::string bytes(4, '\0');
     std::memcpy(bytes.data(), &variable.attributes, 4);
     bytes.append(variable.data.begin(), variable.data.end());
-    if (!ReplaceFile(dir + "/" + EfivarFileName(Narrow(id.name), id.guid), bytes, error)) {
+    if (!ReplaceFile(dir + "/" + EfivarFileName(name, id.guid), bytes, error)) {
       return false;
     }
     ++*count;
