@@ -487,6 +487,34 @@ TEST_F(SimFleetTest, AnotherDriversSettingGetsAStandIn) {
   EXPECT_NE(check.out.find("\"stand_in\": [\"Acme.Fan.Mode\"]"), std::string::npos) << check.out;
 }
 
+// A machine without the "Setup" block publishes no USB boot value (as OVMF
+// does); the mirror says the simulator's value decides it there.
+TEST_F(SimFleetTest, ASettingTheMachineDoesNotPublishIsNamed) {
+  const std::string store = CopyOf(Template(), "store");
+  const std::string machine = dir + "/machine";
+  ASSERT_EQ(On(store, "export --efivarfs " + machine).code, 0);
+  std::string file = FileOf(machine, "ZelmSettingsCurrent");
+  std::string bytes = Read(file);
+  const std::string usb =
+      "<SettingCurrent><Id>Device.USBBoot.Enable</Id><Value>Enabled</Value></SettingCurrent>";
+  ASSERT_NE(bytes.find(usb), std::string::npos) << bytes;
+  bytes.erase(bytes.find(usb), usb.size());
+  WriteBytes(file, bytes);
+  Outcome made = On(KeysOnly("mirror"), "mirror --efivarfs " + machine + " --owner-enrolled");
+  ASSERT_EQ(made.code, 0) << Stderr();
+  EXPECT_NE(made.out.find("  note: Device.USBBoot.Enable: not published by the machine"),
+            std::string::npos)
+      << made.out;
+  std::string packet = Write("s.xml", Settings(1, 1,
+                                               Setting("Device.USBBoot.Enable", "Disabled") +
+                                                   Setting("Zelm3.AssetTag.String", "T")));
+  Outcome check = Run("check settings " + packet + " --signer local --against " + machine);
+  EXPECT_EQ(check.code, 0);
+  EXPECT_NE(check.out.find("\"stand_in\": [], \"unpublished\": [\"Device.USBBoot.Enable\"]}\n"),
+            std::string::npos)
+      << check.out;
+}
+
 TEST_F(SimFleetTest, RecoveryPathsSayWhoMayRecover) {
   const std::string store = CopyOf(Template(), "store");
   std::string permissions = Write(

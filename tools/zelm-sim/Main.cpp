@@ -879,7 +879,7 @@ int Check(host::PacketKind kind, const std::string &file, Identity signer,
     }
     line += "}, \"state\": " + std::to_string(outcome.state) + ", \"status\": \"" +
             sim::StatusHex(outcome.status) + "\", \"refused\": [";
-    std::string results, unchecked;
+    std::string results, unchecked, unpublished;
     bool first = true;
     for (const auto &[id, result] : outcome.elements) {
       if (result != "0x0") {
@@ -891,8 +891,17 @@ int Check(host::PacketKind kind, const std::string &file, Identity signer,
       if (Contains(report.standIns, id)) {
         unchecked += std::string(unchecked.empty() ? "" : ", ") + "\"" + sim::JsonEscape(id) + "\"";
       }
+      if (Contains(report.unpublished, id)) {
+        unpublished +=
+            std::string(unpublished.empty() ? "" : ", ") + "\"" + sim::JsonEscape(id) + "\"";
+      }
     }
-    line += "], \"results\": [" + results + "], \"stand_in\": [" + unchecked + "]}";
+    line += "], \"results\": [" + results + "], \"stand_in\": [" + unchecked + "]";
+    // Only where it applies, so that the common line stays as it is.
+    if (!unpublished.empty()) {
+      line += ", \"unpublished\": [" + unpublished + "]";
+    }
+    line += "}";
     lines.push_back(std::move(line));
     if (outcome.Applied() && !outcome.AnyElementFailed()) {
       accepting++;

@@ -342,6 +342,18 @@ bool BuildMirror(const MachineState &machine, const MirrorOptions &options,
         return false;
       }
     }
+    for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
+      const std::string id = e->Provider.Id;
+      bool published = false;
+      for (const auto &setting : machine.settings) {
+        published = published || setting.first == id;
+      }
+      if (!published) {
+        report->unpublished.push_back(id);
+        report->notes.push_back(id + ": not published by the machine (no value there, or no such "
+                                     "setting); the mirror decides it with the simulator's value");
+      }
+    }
     boot.Finish();
   }
   for (const StandIn &s : standIns) {

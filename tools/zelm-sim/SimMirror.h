@@ -42,7 +42,11 @@ struct MirrorOptions {
 
 struct MirrorReport {
   std::vector<std::string> standIns; // settings of other drivers
-  std::vector<std::string> notes;    // what could not be mirrored, and why
+  // Settings the simulator provides that the machine does not publish (its
+  // provider gave no value there, or it has none): the mirror decides them
+  // from the simulator's value, which the machine may not share.
+  std::vector<std::string> unpublished;
+  std::vector<std::string> notes; // what could not be mirrored, and why
 };
 
 // Makes Platform (fresh) the machine's: the driver's providers set to the
