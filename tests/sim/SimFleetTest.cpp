@@ -134,7 +134,10 @@ TEST_F(SimFleetTest, AMirrorDecidesAsTheMachineItWasMadeFrom) {
                          ? std::atoi(std::getenv("ZELM_SIM_MIRROR_STORES"))
                          : 25;
   const int packets = 12;
-  std::mt19937 random(20261210);
+  // A fixed seed by default; ZELM_SIM_MIRROR_SEED picks another for a long run.
+  std::mt19937 random(std::getenv("ZELM_SIM_MIRROR_SEED") != nullptr
+                          ? static_cast<unsigned>(std::atoi(std::getenv("ZELM_SIM_MIRROR_SEED")))
+                          : 20261210u);
   auto pick = [&](const std::vector<std::string> &from) { return from[random() % from.size()]; };
   auto chance = [&](unsigned percent) { return random() % 100 < percent; };
   const std::vector<std::string> signers = {"owner", "ztd", "local"};
@@ -186,6 +189,16 @@ TEST_F(SimFleetTest, AMirrorDecidesAsTheMachineItWasMadeFrom) {
   };
   const std::string base = Template();
   int cases = 0;
+  // What the cases covered, so that a run that only ever refused (or only
+  // ever accepted) cannot pass unnoticed.
+  int applied = 0, accepted = 0, refused = 0;
+  auto count = [](const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      n++;
+    }
+    return n;
+  };
   for (int i = 0; i < stores; i++) {
     SCOPED_TRACE("store " + std::to_string(i));
     const std::string original = CopyOf(base, "original" + std::to_string(i));
@@ -234,9 +247,17 @@ TEST_F(SimFleetTest, AMirrorDecidesAsTheMachineItWasMadeFrom) {
       EXPECT_EQ(got.code, want.code) << Read(file);
       EXPECT_EQ(Decisions(got.out), Decisions(want.out)) << Read(file) << "\n" << made.out;
       cases++;
+      applied += want.out.rfind("{\"state\": 4, ", 0) == 0 ? 1 : 0;
+      accepted += count(want.out, "\"result\": \"0x0\"");
+      refused += count(want.out, "\"result\": \"0x8");
     }
   }
-  std::printf("mirror differential: %d cases over %d stores\n", cases, stores);
+  std::printf("mirror differential: %d cases over %d stores; %d packets applied, %d elements "
+              "accepted, %d refused\n",
+              cases, stores, applied, accepted, refused);
+  EXPECT_GT(applied, cases / 10);
+  EXPECT_GT(accepted, cases / 10);
+  EXPECT_GT(refused, cases / 10);
 }
 
 TEST_F(SimFleetTest, ExportWritesEfivarfsLayout) {
