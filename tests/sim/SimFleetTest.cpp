@@ -455,6 +455,7 @@ TEST_F(SimFleetTest, TheFleetCheckJudgesEveryMachine) {
       << floor.out;
   // Bad usage.
   EXPECT_EQ(Run("check settings " + packet + " --signer local").code, 2);
+  EXPECT_EQ(Run("check settings " + packet + " --signer local --efivarfs " + dir + "/ma").code, 2);
   EXPECT_EQ(Run("check settings " + packet + " --signer nobody --against " + dir + "/ma").code, 2);
   EXPECT_EQ(Run("check settings " + packet + " --signer local --against " + dir +
                 "/ma --permissions-floor -1")

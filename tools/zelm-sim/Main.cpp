@@ -654,10 +654,6 @@ int Export(Session &s, const std::string &dir) {
   return kDone;
 }
 
-struct MirrorArgs {
-  sim::MirrorOptions options;
-};
-
 std::string Hex8(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof(text), "0x%02X", value & 0xFF);
@@ -1036,6 +1032,10 @@ int main(int argc, char **argv) {
   const std::string command = rest[0];
   if (command == "demo" && rest.size() == 1) {
     return Demo();
+  }
+  if (efivarfs && command != "show" && command != "vars" && command != "export" &&
+      command != "mirror") {
+    return Usage("--efivarfs goes with show, vars, export and mirror (check takes --against)");
   }
   // Flags of show and vars.
   bool raw = false, json = false;
