@@ -10,7 +10,10 @@
 # --two-boots starts QEMU twice over the same ESP and the same copy of the
 # variable store: zelm-boot-1 on the ESP for the first run, replaced by
 # zelm-boot-2 for the second. Each run must pass on its own, and must say
-# it saw its marker.
+# it saw its marker. Given zelm-sim as a third argument, it then mirrors
+# the variables boot 2 published (written by the harness to the ESP in
+# efivarfs layout) and dry-runs boot 2's settings packet on the mirror: the
+# tool must refuse what the image refused and accept what it accepted.
 #
 # A fresh ESP directory holds the harness as EFI/BOOT/BOOTX64.EFI (started
 # by the firmware's default boot) and zelm.efi beside it; the firmware gets
@@ -32,9 +35,10 @@ elif [[ ${1:-} == --two-boots ]]; then
   two_boots=true
   shift
 fi
-usage="usage: run-ovmf.sh [--no-region-hob | --two-boots] <harness.efi> <zelm.efi>"
+usage="usage: run-ovmf.sh [--no-region-hob | --two-boots] <harness.efi> <zelm.efi> [zelm-sim]"
 harness=${1:?$usage}
 driver=${2:?$usage}
+sim=${3:-}
 ovmf_code=${ZELM_OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
 ovmf_vars=${ZELM_OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 limit=${ZELM_OVMF_TIMEOUT:-50}
@@ -119,6 +123,28 @@ if $two_boots; then
     tr -d '\r' <"$log" | grep -a 'zelm-harness:'
     echo "$name: boot $n passed in ${seconds} s"
   done
+  if [[ -n $sim ]]; then
+    machine=$work/esp/zelm-efivars
+    [[ -d $machine ]] || fail "boot 2 wrote no zelm-efivars directory on the ESP"
+    # Boot 1 enrolled the owner; the mirror must be told, as the operating
+    # system cannot see it.
+    if ! "$sim" --store "$work/mirror" mirror --efivarfs "$machine" --owner-enrolled \
+      >"$work/mirror.log" 2>&1; then
+      cat "$work/mirror.log"
+      fail "zelm-sim could not mirror what boot 2 published"
+    fi
+    # Boot 2's settings packet: the packet applies, USB boot (the owner's
+    # alone since boot 1) is refused. Then what boot 1 applied, again.
+    printf '%s' '<?xml version="1.0" encoding="utf-8"?><SettingsPacket><Version>2</Version><LowestSupportedVersion>1</LowestSupportedVersion><Settings><Setting><Id>Device.USBBoot.Enable</Id><Value>Disabled</Value></Setting></Settings></SettingsPacket>' >"$work/boot2.xml"
+    printf '%s' '<?xml version="1.0" encoding="utf-8"?><SettingsPacket><Version>2</Version><LowestSupportedVersion>1</LowestSupportedVersion><Settings><Setting><Id>Device.BootOrderLock.Enable</Id><Value>Enabled</Value></Setting><Setting><Id>Zelm3.AssetTag.String</Id><Value>E2E-0001</Value></Setting></Settings></SettingsPacket>' >"$work/boot1.xml"
+    refused=$("$sim" --store "$work/mirror" apply settings "$work/boot2.xml" --signer local --dry-run --json)
+    accepted=$("$sim" --store "$work/mirror" apply settings "$work/boot1.xml" --signer local --dry-run --json)
+    [[ $refused == '{"state": 4, "status": "0x0", '*'"elements": [{"id": "Device.USBBoot.Enable", "result": "0x800000000000000F"'* ]] ||
+      fail "the mirror does not refuse what boot 2 refused: $refused"
+    [[ $accepted == '{"state": 4, "status": "0x0", '*'"elements": [{"id": "Device.BootOrderLock.Enable", "result": "0x0"'*'{"id": "Zelm3.AssetTag.String", "result": "0x0", "before": "E2E-0001", "after": "E2E-0001"'* ]] ||
+      fail "the mirror does not accept what the image accepted: $accepted"
+    echo "$name: zelm-sim's mirror of boot 2's published variables refuses and accepts as the image did"
+  fi
   echo "$name: PASS in ${total} s (zelm.efi $(stat -c %s "$driver") bytes)"
   exit 0
 fi

@@ -6,6 +6,7 @@
 #include "efi/harness/Console.h"
 #include "efi/harness/E2eBoots.h"
 #include "efi/harness/E2eChecks.h"
+#include "efi/harness/MarkerFile.h"
 #include "efi/harness/PoolBuffer.h"
 #include "efi/harness/VariableRead.h"
 
@@ -157,4 +158,71 @@ VOID RunSecondBoot(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log) {
                      "\"ZelmDeviceIdentifier\" published", Log);
 
   CheckBootOrderLocked(SystemTable, Log);
+}
+
+namespace {
+
+// Name, "-", then Guid in lower-case 8-4-4-4-12 form: an efivarfs file name.
+VOID EfivarFileName(const CHAR16 *Name, const EFI_GUID &Guid, CHAR16 *Out, UINTN Capacity) {
+  static constexpr CHAR16 hex[] = u"0123456789abcdef";
+  UINTN n = 0;
+  for (; Name[n] != 0 && n + 38 < Capacity; ++n) {
+    Out[n] = Name[n];
+  }
+  UINT8 bytes[16] = {static_cast<UINT8>(Guid.Data1 >> 24), static_cast<UINT8>(Guid.Data1 >> 16),
+                     static_cast<UINT8>(Guid.Data1 >> 8),  static_cast<UINT8>(Guid.Data1),
+                     static_cast<UINT8>(Guid.Data2 >> 8),  static_cast<UINT8>(Guid.Data2),
+                     static_cast<UINT8>(Guid.Data3 >> 8),  static_cast<UINT8>(Guid.Data3)};
+  for (UINTN k = 0; k < 8; ++k) {
+    bytes[8 + k] = Guid.Data4[k];
+  }
+  Out[n++] = u'-';
+  for (UINTN k = 0; k < 16; ++k) {
+    if (k == 4 || k == 6 || k == 8 || k == 10) {
+      Out[n++] = u'-';
+    }
+    Out[n++] = hex[bytes[k] >> 4];
+    Out[n++] = hex[bytes[k] & 15];
+  }
+  Out[n] = 0;
+}
+
+} // namespace
+
+VOID WritePublishedVariables(EFI_HANDLE HarnessImage, EFI_SYSTEM_TABLE *SystemTable,
+                             CheckLog &Log) {
+  struct Published {
+    const CHAR16 *name;
+    EFI_GUID *guid;
+  };
+  const Published published[] = {
+      {u"ZelmSettingsCurrent", &gZelmSettingsVariableGuid},
+      {u"UEFISettingsCurrent", &gZelmSettingsVariableGuid},
+      {u"ZelmPermissionCurrent", &gZelmPermissionVariableGuid},
+      {u"ZelmDeviceIdentifier", &gZelmDeviceIdentifierVariableGuid},
+  };
+  EFI_BOOT_SERVICES *bs = SystemTable->BootServices;
+  for (const Published &p : published) {
+    PoolBuffer data(bs);
+    UINTN size = 0;
+    UINT32 attributes = 0;
+    EFI_STATUS status = ReadVariable(SystemTable, p.name, p.guid, data, &size, &attributes);
+    PoolBuffer file(bs);
+    if (!EFI_ERROR(status) && !file.allocate(4 + size)) {
+      status = EFI_OUT_OF_RESOURCES;
+    }
+    CHAR16 fileName[96];
+    EfivarFileName(p.name, *p.guid, fileName, sizeof(fileName) / sizeof(fileName[0]));
+    if (!EFI_ERROR(status)) {
+      for (UINTN k = 0; k < 4; ++k) {
+        file.get()[k] = static_cast<UINT8>(attributes >> (8 * k));
+      }
+      for (UINTN k = 0; k < size; ++k) {
+        file.get()[4 + k] = data.get()[k];
+      }
+      status = WriteVolumeFile(HarnessImage, bs, u"\\zelm-efivars", fileName, file.get(), 4 + size);
+    }
+    Log.expect(!EFI_ERROR(status), "published variable written to the ESP in efivarfs layout",
+               status);
+  }
 }

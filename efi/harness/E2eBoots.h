@@ -21,4 +21,10 @@ VOID RunFirstBoot(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
 // and is enforced, the published documents exist, the lock is in force.
 VOID RunSecondBoot(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
 
+// After boot 2: the published variables, as the operating system reads
+// them, written to the ESP in efivarfs layout (directory "zelm-efivars",
+// files "<Name>-<guid>": the 4-byte attributes, then the data), so that
+// the runner can mirror this machine with zelm-sim.
+VOID WritePublishedVariables(EFI_HANDLE HarnessImage, EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
+
 #endif

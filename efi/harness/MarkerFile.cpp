@@ -5,11 +5,14 @@
 namespace {
 
 // The simple file system and file protocols (UEFI 2.10 sections 13.4 and
-// 13.5), as far as the harness uses them: OpenVolume, Open and Close.
+// 13.5), as far as the harness uses them: OpenVolume, Open, Close, Write
+// and Flush.
 struct FileProtocol;
 using FileOpen = EFI_STATUS(EFIAPI *)(FileProtocol *This, FileProtocol **NewHandle,
                                       CHAR16 *FileName, UINT64 OpenMode, UINT64 Attributes);
 using FileClose = EFI_STATUS(EFIAPI *)(FileProtocol *This);
+using FileWrite = EFI_STATUS(EFIAPI *)(FileProtocol *This, UINTN *BufferSize, VOID *Buffer);
+using FileFlush = EFI_STATUS(EFIAPI *)(FileProtocol *This);
 
 struct FileProtocol {
   UINT64 Revision;
@@ -17,12 +20,12 @@ struct FileProtocol {
   FileClose Close;
   VOID *Delete;
   VOID *Read;
-  VOID *Write;
+  FileWrite Write;
   VOID *GetPosition;
   VOID *SetPosition;
   VOID *GetInfo;
   VOID *SetInfo;
-  VOID *Flush;
+  FileFlush Flush;
 };
 static_assert(sizeof(FileProtocol) == 88, "EFI_FILE_PROTOCOL revision 1 layout");
 
@@ -33,27 +36,71 @@ struct SimpleFileSystemProtocol {
 static_assert(sizeof(SimpleFileSystemProtocol) == 16, "EFI_SIMPLE_FILE_SYSTEM_PROTOCOL layout");
 
 constexpr UINT64 fileModeRead = 0x0000000000000001ull;
+constexpr UINT64 fileModeWrite = 0x0000000000000002ull;
+constexpr UINT64 fileModeCreate = 0x8000000000000000ull;
+constexpr UINT64 fileDirectory = 0x0000000000000010ull;
 
-} // namespace
-
-BOOLEAN MarkerFileExists(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
-                         const CHAR16 *FileName) {
+// The root directory of the volume the harness was started from, or NULL.
+FileProtocol *OpenHarnessVolume(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices) {
   EFI_GUID fileSystemGuid = {
       0x964e5b22, 0x6459, 0x11d2, {0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b}};
   EFI_LOADED_IMAGE_PROTOCOL *loadedImage = nullptr;
   if (EFI_ERROR(BootServices->HandleProtocol(HarnessImage, &gEfiLoadedImageProtocolGuid,
                                              reinterpret_cast<VOID **>(&loadedImage))) ||
       loadedImage == nullptr) {
-    return FALSE;
+    return nullptr;
   }
   SimpleFileSystemProtocol *fileSystem = nullptr;
   if (EFI_ERROR(BootServices->HandleProtocol(loadedImage->DeviceHandle, &fileSystemGuid,
                                              reinterpret_cast<VOID **>(&fileSystem))) ||
       fileSystem == nullptr) {
-    return FALSE;
+    return nullptr;
   }
   FileProtocol *root = nullptr;
-  if (EFI_ERROR(fileSystem->OpenVolume(fileSystem, &root)) || root == nullptr) {
+  if (EFI_ERROR(fileSystem->OpenVolume(fileSystem, &root))) {
+    return nullptr;
+  }
+  return root;
+}
+
+} // namespace
+
+EFI_STATUS WriteVolumeFile(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
+                           const CHAR16 *Directory, const CHAR16 *FileName, const VOID *Data,
+                           UINTN Size) {
+  FileProtocol *root = OpenHarnessVolume(HarnessImage, BootServices);
+  if (root == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  FileProtocol *directory = nullptr;
+  EFI_STATUS status = root->Open(root, &directory, const_cast<CHAR16 *>(Directory),
+                                 fileModeRead | fileModeWrite | fileModeCreate, fileDirectory);
+  if (!EFI_ERROR(status) && directory != nullptr) {
+    FileProtocol *file = nullptr;
+    status = directory->Open(directory, &file, const_cast<CHAR16 *>(FileName),
+                             fileModeRead | fileModeWrite | fileModeCreate, 0);
+    if (!EFI_ERROR(status) && file != nullptr) {
+      UINTN written = Size;
+      status = file->Write(file, &written, const_cast<VOID *>(Data));
+      if (!EFI_ERROR(status) && written != Size) {
+        status = EFI_DEVICE_ERROR;
+      }
+      EFI_STATUS flushed = file->Flush(file);
+      if (!EFI_ERROR(status)) {
+        status = flushed;
+      }
+      file->Close(file);
+    }
+    directory->Close(directory);
+  }
+  root->Close(root);
+  return status;
+}
+
+BOOLEAN MarkerFileExists(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
+                         const CHAR16 *FileName) {
+  FileProtocol *root = OpenHarnessVolume(HarnessImage, BootServices);
+  if (root == nullptr) {
     return FALSE;
   }
   FileProtocol *file = nullptr;

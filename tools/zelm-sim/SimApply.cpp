@@ -8,8 +8,6 @@
 
 namespace sim {
 
-namespace {
-
 std::string JsonEscape(const std::string &text) {
   std::string out;
   for (unsigned char c : text) {
@@ -41,6 +39,8 @@ std::string JsonEscape(const std::string &text) {
   }
   return out;
 }
+
+namespace {
 
 // The result text in the result variable: after the 20-byte header and,
 // for layout version 2 (and the settings result), its 16-bit size.
@@ -121,11 +121,11 @@ std::string StatusName(EFI_STATUS status) {
   return text;
 }
 
-std::string OutcomeJson(const ApplyOutcome &outcome) {
+std::string OutcomeJson(const ApplyOutcome &outcome, const std::string &extra) {
   return "{\"state\": " + std::to_string(outcome.state) + ", \"status\": \"" +
          StatusHex(outcome.status) +
          "\", \"reset_required\": " + (outcome.resetRequired ? "true" : "false") +
-         ", \"result\": \"" + JsonEscape(outcome.result) + "\"}";
+         ", \"result\": \"" + JsonEscape(outcome.result) + "\"" + extra + "}";
 }
 
 } // namespace sim

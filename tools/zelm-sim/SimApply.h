@@ -46,8 +46,12 @@ std::string StatusHex(EFI_STATUS status);
 // A readable name for a status ("Access Denied").
 std::string StatusName(EFI_STATUS status);
 
-// The outcome as one JSON object.
-std::string OutcomeJson(const ApplyOutcome &outcome);
+// The outcome as one JSON object; Extra (", \"key\": value...") is added
+// before its closing brace.
+std::string OutcomeJson(const ApplyOutcome &outcome, const std::string &extra = "");
+
+// Text as the inside of a JSON string.
+std::string JsonEscape(const std::string &text);
 
 } // namespace sim
 

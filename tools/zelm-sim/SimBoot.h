@@ -17,9 +17,29 @@
 
 namespace sim {
 
+// The simulator's own variables (attributes 3, so never exported): the
+// device a mirrored store stands for, and the stand-in providers.
+extern const EFI_GUID kSimVariableGuid;
+inline constexpr char16_t kSimDeviceName[] = u"ZelmSimDevice";
+inline constexpr char16_t kSimStandInName[] = u"ZelmSimStandIns";
+
 // The platform the simulator describes: a configuration block, SMBIOS
-// system information. Added only where the store does not hold them yet.
+// system information (the store's "ZelmSimDevice" strings when it has
+// them: manufacturer, product name, serial number, each NUL-terminated).
+// Added only where the store does not hold them yet.
 void PreparePlatform(host::Platform &platform);
+
+// A setting of another driver that a mirrored machine published: the
+// simulator knows nothing of its rules, so its stand-in provider (a string
+// setting) takes any text and stores it, and only the permissions and the
+// versions decide a packet's result for it.
+struct StandIn {
+  std::string id;
+  std::string value;
+};
+// The stand-ins a store holds ("ZelmSimStandIns": id NUL value NUL, ...).
+std::vector<StandIn> StandInsOf(const host::Platform &platform);
+void PutStandIns(host::Platform &platform, const std::vector<StandIn> &standIns);
 
 class SimBoot {
 public:
@@ -49,8 +69,27 @@ public:
   std::optional<bool> MayChange(const std::string &id, UINT8 identity);
   host::Firmware &Firmware() { return *firmware_; }
   EFI_STATUS EntryStatus() const { return entry_; }
+  // Ids of the stand-in providers registered in this boot.
+  std::vector<std::string> StandInIds() const;
 
 private:
+  struct StandInProvider {
+    ZELM_SETTING_PROVIDER provider;
+    SimBoot *boot;
+    StandIn setting;
+  };
+  static EFI_STATUS EFIAPI StandInSet(const ZELM_SETTING_PROVIDER *This, UINTN ValueSize,
+                                      const VOID *Value, UINT64 *Flags);
+  static EFI_STATUS EFIAPI StandInGet(const ZELM_SETTING_PROVIDER *This, UINTN *ValueSize,
+                                      VOID *Value);
+  static EFI_STATUS EFIAPI StandInGetDefault(const ZELM_SETTING_PROVIDER *This, UINTN *ValueSize,
+                                             VOID *Value);
+  static EFI_STATUS EFIAPI StandInSetDefault(const ZELM_SETTING_PROVIDER *This);
+  static StandInProvider *FindStandIn(const ZELM_SETTING_PROVIDER *provider);
+  void RegisterStandIns();
+  void SaveStandIns();
+
+  std::vector<std::unique_ptr<StandInProvider>> standIns_;
   std::unique_ptr<host::Firmware> firmware_;
   std::unique_ptr<SimAuthentication> auth_;
   EFI_STATUS entry_ = EFI_NOT_STARTED;

@@ -43,7 +43,8 @@ void SyncDirectoryOf(const std::string &path) {
 
 } // namespace
 
-bool ReadFile(const std::string &path, std::string *bytes, std::string *error, bool followLink) {
+bool ReadFile(const std::string &path, std::string *bytes, std::string *error, bool followLink,
+              size_t maxSize) {
   // Non-blocking: a FIFO named as a file does not hang the run.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) {
@@ -59,8 +60,8 @@ bool ReadFile(const std::string &path, std::string *bytes, std::string *error, b
     ::close(fd);
     return false;
   }
-  if (static_cast<unsigned long long>(info.st_size) > kMaxFileSize) {
-    *error = "cannot read " + path + ": larger than " + std::to_string(kMaxFileSize) + " bytes";
+  if (static_cast<unsigned long long>(info.st_size) > maxSize) {
+    *error = "cannot read " + path + ": larger than " + std::to_string(maxSize) + " bytes";
     ::close(fd);
     return false;
   }
@@ -71,8 +72,8 @@ bool ReadFile(const std::string &path, std::string *bytes, std::string *error, b
     ssize_t n = ::read(fd, buffer, sizeof(buffer));
     if (n > 0) {
       content.append(buffer, static_cast<size_t>(n));
-      if (content.size() > kMaxFileSize) {
-        *error = "cannot read " + path + ": larger than " + std::to_string(kMaxFileSize) + " bytes";
+      if (content.size() > maxSize) {
+        *error = "cannot read " + path + ": larger than " + std::to_string(maxSize) + " bytes";
         ::close(fd);
         return false;
       }

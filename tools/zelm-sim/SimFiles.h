@@ -19,9 +19,9 @@ constexpr size_t kMaxFileSize = 64u << 20;
 // The whole of the regular file Path. FALSE with *Error naming the problem
 // when it is missing, not a regular file (a directory, a device, a dangling
 // link), unreadable or above kMaxFileSize. Without FollowLink a symbolic
-// link named as Path is refused as well.
+// link named as Path is refused as well. MaxSize lowers the limit.
 bool ReadFile(const std::string &path, std::string *bytes, std::string *error,
-              bool followLink = true);
+              bool followLink = true, size_t maxSize = kMaxFileSize);
 
 enum class Written { Done, AlreadyThere, Failed };
 

@@ -107,13 +107,19 @@ std::string XmlElement::Attribute(const std::string &attributeName) const {
   return {};
 }
 
-std::optional<XmlElement> ReadXml(const std::string &text) {
+std::optional<XmlElement> ReadXml(const std::string &text, bool *complete) {
+  if (complete != nullptr) {
+    *complete = false;
+  }
   if (text.empty() || host::Firmware::Current() != nullptr) {
     return std::nullopt;
   }
   ScratchPool pool;
   XmlNode *root = nullptr;
-  (void)XmlParse(text.data(), text.size(), &root);
+  EFI_STATUS status = XmlParse(text.data(), text.size(), &root);
+  if (complete != nullptr) {
+    *complete = !EFI_ERROR(status) && root != nullptr;
+  }
   if (root == nullptr) {
     return std::nullopt;
   }

@@ -28,9 +28,10 @@ struct XmlElement {
 // The root of Text as XmlParse reads it (a lenient parse gives the tree up
 // to the first error), or empty when it yields no tree. Elements below
 // kMaxXmlDepth are left out: nothing the simulator reads is deeper. Runs
-// the parser on a pool of its own, so no boot may be running.
+// the parser on a pool of its own, so no boot may be running. *Complete,
+// when given, tells whether the whole text parsed.
 constexpr size_t kMaxXmlDepth = 32;
-std::optional<XmlElement> ReadXml(const std::string &text);
+std::optional<XmlElement> ReadXml(const std::string &text, bool *complete = nullptr);
 
 } // namespace sim
 
