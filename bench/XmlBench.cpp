@@ -11,6 +11,7 @@
 //   ratio write <peer> <ours / peer>
 //   pool-bytes-per-input-byte <x>        24 KiB packet, tree alive
 //   pool-allocations <n>
+//   efi-size <bytes>                     the firmware image zelm.efi
 #include "Corpus.h"
 #include "Libraries.h"
 
@@ -192,6 +193,12 @@ PoolUse MeasurePool(const Document &document) {
   return use;
 }
 
+// Size in bytes of the firmware image built beside the benchmark, or -1.
+long long ImageSize(const char *path) {
+  std::ifstream image(path, std::ios::binary | std::ios::ate);
+  return image ? static_cast<long long>(image.tellg()) : -1;
+}
+
 double GeometricMean(const std::vector<double> &values) {
   double logSum = 0;
   for (double value : values) {
@@ -339,5 +346,13 @@ int main(int argc, char **argv) {
   }
   std::printf("pool-bytes-per-input-byte %.2f\n", perByte);
   std::printf("pool-allocations %llu\n", static_cast<unsigned long long>(pool[0].allocations));
+  // Flash for the driver is scarce: 96 KiB at most, 64 KiB the aim.
+  long long imageSize = ImageSize(ZELM_BENCH_EFI_IMAGE);
+  if (imageSize < 0) {
+    std::fprintf(stderr, "zelm-bench: cannot read %s\n", ZELM_BENCH_EFI_IMAGE);
+    return 1;
+  }
+  std::printf("efi-size %lld (target <= %d: %s)\n", imageSize, 96 * 1024,
+              imageSize <= 96 * 1024 ? "met" : "MISS");
   return pool[0].leaked ? 1 : 0;
 }
