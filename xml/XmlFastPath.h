@@ -74,11 +74,15 @@ inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keywo
   return true;
 }
 
-// Sink: bool React(const XmlToken &), false to stop.
+// Sink: bool ReactInside(const XmlToken &), false to stop; the fast path
+// makes no token with the error flag, and none that reaches the input's
+// last byte (those are the general tokenizer's). bool OpenName(const CHAR8
+// *&, UINTN &) names the element an end tag is likely to close (a hint;
+// false for none).
 template <typename Sink> class Reader {
 public:
   Reader(XmlTokenizerState &state, Sink &sink)
-      : state_(state), sink_(sink), end_(state.InputEnd), encoding_(state.EncodingId) {}
+      : state_(state), sink_(sink), end_(LastByte(state)), encoding_(state.EncodingId) {}
 
   // Makes tokens from the state's position until the sink stops them
   // (false) or a token is handed over (true); the state then stands after
@@ -125,7 +129,7 @@ private:
     }
     UINT64 length = static_cast<UINT64>(q - p_);
     XmlToken token = {p_, length, encoding_, length, kind, FALSE};
-    if (!sink_.React(token)) {
+    if (!sink_.ReactInside(token)) {
       return Outcome::Stopped;
     }
     p_ = q;
@@ -135,12 +139,12 @@ private:
 
   // The token that the rule makes at p: its kind, and its end in q; or
   // kHandOver.
-  XML_HOT_INLINE INT32 Step(const XmlRule &rule, INT32 state, const UINT8 *p, const UINT8 *&q) {
+  XML_HOT_INLINE INT32 Step(const XmlRule &rule, INT32 from, const UINT8 *p, const UINT8 *&q) {
     switch (rule.Step) {
     case XmlStep::Content:
       return Content(p, q);
     case XmlStep::Name:
-      if (!NameAt(p, q)) {
+      if (!(from == XmlStateEndTagOpen ? EndTagNameAt(p, q) : NameAt(p, q))) {
         return kHandOver;
       }
       return rule.Alt != 0 && *q == ':' ? rule.Alt : rule.Next;
@@ -170,13 +174,18 @@ private:
     case XmlStep::AttributePosition:
       return AttributePosition(p, q);
     case XmlStep::DeclarationPosition:
-      return DeclarationPosition(state, p, q);
+      return DeclarationPosition(from, p, q);
     case XmlStep::PseudoValue:
       // The value must end with its quote: the one rule that is not Until.
       return Until(p, state_.QuoteClass, XmlClassNone, XmlStatePseudoValue, q);
     default:
       return kHandOver;
     }
+  }
+
+  // Steps stop before the last byte: every token ends before it.
+  static const UINT8 *LastByte(const XmlTokenizerState &state) {
+    return state.InputEnd > state.Position ? state.InputEnd - 1 : state.Position;
   }
 
   UINT32 ClassOf(UINT8 cls) const {
@@ -202,10 +211,29 @@ private:
       return false;
     }
     q = p + 1;
+    // Four at a time while four remain: names are mostly longer.
+    while (end_ - q >= 4 && Is(q[0], kNameChar) && Is(q[1], kNameChar) && Is(q[2], kNameChar) &&
+           Is(q[3], kNameChar)) {
+      q += 4;
+    }
     while (q < end_ && Is(*q, kNameChar)) {
       q++;
     }
     return PlainAt(q);
+  }
+
+  // Mostly an end tag names the open element: then its name needs no scan.
+  // The open element's name is a name the tokenizer read, so where the
+  // bytes agree and no name character follows, a scan would stop there too.
+  bool EndTagNameAt(const UINT8 *p, const UINT8 *&q) const {
+    const CHAR8 *open;
+    UINTN length;
+    if (sink_.OpenName(open, length) && length != 0 && length < static_cast<UINTN>(end_ - p) &&
+        Is(*p, kNameStart) && XmlBytesEqual(p, open, length) && !Is(p[length], kNameChar)) {
+      q = p + length;
+      return PlainAt(q);
+    }
+    return NameAt(p, q);
   }
 
   const UINT8 *SkipText(const UINT8 *q) const {

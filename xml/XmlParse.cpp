@@ -153,6 +153,21 @@ public:
                                 reinterpret_cast<const CHAR8 *>(token.Start), length);
   }
 
+  // The name of the element an end tag must close, if any.
+  bool OpenName(const CHAR8 *&name, UINTN &length) const {
+    if (pending_) {
+      name = pendingName_;
+      length = pendingNameLength_;
+      return true;
+    }
+    if (current_ != nullptr) {
+      name = current_->Name;
+      length = XmlNameLength(current_);
+      return true;
+    }
+    return false;
+  }
+
   [[nodiscard]] EFI_STATUS EndElement(const XmlToken &token, bool plain) {
     // A pending element's name is still at hand in the input.
     const CHAR8 *open = pending_ ? pendingName_ : nullptr;
@@ -255,6 +270,8 @@ struct ParseRun {
     return static_cast<ParseRun *>(context)->React(token);
   }
 
+  bool OpenName(const CHAR8 *&name, UINTN &length) const { return builder.OpenName(name, length); }
+
   // False ends the parse; status then tells how.
   XML_HOT_INLINE bool React(const XmlToken &token) {
     if (token.Error) {
@@ -267,6 +284,14 @@ struct ParseRun {
         status = EFI_INVALID_PARAMETER;
       }
       return false;
+    }
+    return ReactInside(token);
+  }
+
+  // A token without the error flag that ends before the input does.
+  XML_HOT_INLINE bool ReactInside(const XmlToken &token) {
+    if (!XmlIsTreeKind(token.Kind)) {
+      return true;
     }
     switch (token.Kind) {
     case XmlStateDeclarationOpen:

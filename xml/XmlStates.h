@@ -184,4 +184,15 @@ constexpr bool XmlIsEarlyEnd(INT32 state) {
          state == XmlStateDoctypeClose;
 }
 
+// The kinds the tree builder reacts to: the eight that carry the document,
+// and the declaration's opening, which tells where the declaration starts.
+constexpr UINT64 kXmlTreeKinds =
+    1ULL << XmlStateText | 1ULL << XmlStateEndOfDocument | 1ULL << XmlStateElementName |
+    1ULL << XmlStateEmptyClose | 1ULL << XmlStateAttributeName | 1ULL << XmlStateAttributeValue |
+    1ULL << XmlStateEndTagName | 1ULL << XmlStateDeclarationClose | 1ULL << XmlStateDeclarationOpen;
+
+constexpr bool XmlIsTreeKind(INT32 kind) {
+  return kind >= 0 && kind < 64 && ((kXmlTreeKinds >> kind) & 1) != 0;
+}
+
 #endif
