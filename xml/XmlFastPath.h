@@ -74,7 +74,8 @@ inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keywo
   return true;
 }
 
-// Sink: bool ReactInside(const XmlToken &), false to stop; the fast path
+// Sink: bool ReactInside(const XmlToken &), false to stop, called for the
+// kinds in the mask Sink::kKinds (all below 64); the fast path
 // makes no token with the error flag, and none that reaches the input's
 // last byte (those are the general tokenizer's). bool OpenName(const CHAR8
 // *&, UINTN &) names the element an end tag is likely to close (a hint;
@@ -127,10 +128,12 @@ private:
     if (kind < 0) {
       return Outcome::HandedOver;
     }
-    UINT64 length = static_cast<UINT64>(q - p_);
-    XmlToken token = {p_, length, encoding_, length, kind, FALSE};
-    if (!sink_.ReactInside(token)) {
-      return Outcome::Stopped;
+    if (((Sink::kKinds >> kind) & 1) != 0) {
+      UINT64 length = static_cast<UINT64>(q - p_);
+      XmlToken token = {p_, length, encoding_, length, kind, FALSE};
+      if (!sink_.ReactInside(token)) {
+        return Outcome::Stopped;
+      }
     }
     p_ = q;
     state = kind;

@@ -14,8 +14,24 @@ UINTN TextLength(const UINT8 *text, UINTN length, bool plain) {
   return plain ? length : XmlLengthToNul(text, length);
 }
 
+// Bytes trimmed from both ends of element text: NUL and whitespace.
+struct TrimTable {
+  bool Trimmed[256];
+};
+
+constexpr TrimTable MakeTrimTable() {
+  TrimTable table{};
+  table.Trimmed[0] = true;
+  for (UINT32 c = 1; c < 128; c++) {
+    table.Trimmed[c] = kXmlAscii.Classes[c] == XmlClassSpace;
+  }
+  return table;
+}
+
+constexpr TrimTable kTrim = MakeTrimTable();
+
 bool IsTrimmed(UINT8 c) {
-  return c == 0 || c == '\t' || c == '\n' || c == '\r' || c == ' ';
+  return kTrim.Trimmed[c];
 }
 
 EFI_STATUS StatusOfFailure(XmlFailure failure) {
@@ -271,6 +287,9 @@ struct ParseRun {
   }
 
   bool OpenName(const CHAR8 *&name, UINTN &length) const { return builder.OpenName(name, length); }
+
+  // The fast path hands over only the tokens the builder reacts to.
+  static constexpr UINT64 kKinds = kXmlTreeKinds;
 
   // False ends the parse; status then tells how.
   XML_HOT_INLINE bool React(const XmlToken &token) {

@@ -79,6 +79,7 @@ public:
 
 private:
   struct Sink {
+    static constexpr UINT64 kKinds = ~0ULL; // every token
     Tokens &tokens;
     TokenRun &run;
     const std::string &hint;
