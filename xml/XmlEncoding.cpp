@@ -1,8 +1,17 @@
 // Encoding detection (XML 1.0 Appendix F): the table row that the first
 // bytes select, then the declared encoding checked on a copy of the state.
 #include "XmlDeclarationCheck.h"
+#include "XmlFastPath.h"
 
 namespace {
+
+// The declaration check as the fast path's sink: it sees every token.
+struct CheckSink {
+  static constexpr UINT64 kKinds = ~0ULL;
+  XmlDeclarationCheck &check;
+  bool ReactInside(const XmlToken &token) { return check.Token(token); }
+  bool OpenName(const CHAR8 *&, UINTN &) const { return false; }
+};
 
 const XmlEncodingRow &RowOf(const XmlTokenizerState &state) {
   for (const XmlEncodingRow &candidate : kXmlEncodingTable) {
@@ -34,13 +43,25 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
   copy.State = kXmlInitialState;
   copy.TrackPosition = FALSE;
   XmlDeclarationCheck check(copy, row);
+  // Built for size, the general tokenizer alone reads the declaration.
+#if defined(__OPTIMIZE_SIZE__)
+  constexpr bool kFast = false;
+#else
+  constexpr bool kFast = true;
+#endif
   for (;;) {
-    XmlToken token;
-    // A failure here is met again, and reported, by the main parse.
-    if (XmlNextToken(&copy, &token, TRUE) != XmlFailure::None) {
-      return XmlFailure::None;
+    bool fast = kFast && copy.Decoder == XmlDecodeUtf8 && copy.KeywordCompare == XmlCompareKeyword;
+    CheckSink sink{check};
+    bool going = !fast || xml_fast::Reader<CheckSink>(copy, sink).Run();
+    if (going) {
+      XmlToken token;
+      // A failure here is met again, and reported, by the main parse.
+      if (XmlNextToken(&copy, &token, TRUE) != XmlFailure::None) {
+        return XmlFailure::None;
+      }
+      going = check.Token(token);
     }
-    if (check.Token(token)) {
+    if (going) {
       continue;
     }
     if (!check.mismatch()) {
