@@ -11,6 +11,7 @@
 //   ratio write <peer> <ours / peer>
 //   pool-bytes-per-input-byte <x>        24 KiB packet, tree alive
 //   pool-allocations <n>
+//   efi-size <bytes>                     the firmware image zelm.efi
 #include "Corpus.h"
 #include "Libraries.h"
 
@@ -35,9 +36,9 @@ const char *const kOperations[] = {"parse", "write"};
 // The speed we aim for: our time over the peer's at most this; 0 for none.
 double TargetRatio(const std::string &operation, const std::string &peer) {
   if (operation == "parse") {
-    return peer == "pugixml" ? 1.5 : peer == "tinyxml2" ? 0 : 1.0;
+    return peer == "pugixml" ? 1.0 : 0.15;
   }
-  return peer == "pugixml" ? 1.0 : 0;
+  return peer == "pugixml" ? 0.7 : 0;
 }
 
 std::string BenchmarkName(const char *operation, const Library &library, const Document &document) {
@@ -192,6 +193,12 @@ PoolUse MeasurePool(const Document &document) {
   return use;
 }
 
+// Size in bytes of the firmware image built beside the benchmark, or -1.
+long long ImageSize(const char *path) {
+  std::ifstream image(path, std::ios::binary | std::ios::ate);
+  return image ? static_cast<long long>(image.tellg()) : -1;
+}
+
 double GeometricMean(const std::vector<double> &values) {
   double logSum = 0;
   for (double value : values) {
@@ -249,7 +256,7 @@ std::map<std::string, double> PrintOperation(const char *operation, const Report
       continue;
     }
     char text[16];
-    std::snprintf(text, sizeof(text), "%s<=%.1f", found->second <= target ? "met " : "MISS ",
+    std::snprintf(text, sizeof(text), "%s<=%.2f", found->second <= target ? "met " : "MISS ",
                   target);
     std::printf(" %10s", text);
   }
@@ -327,7 +334,7 @@ int main(int argc, char **argv) {
   }
   double perByte =
       static_cast<double>(pool[0].peakBytes) / static_cast<double>(documents[0].text.size());
-  std::printf("target <= 4.0 pool bytes per input byte: %s\n\n", perByte <= 4.0 ? "met" : "MISS");
+  std::printf("target <= 3.0 pool bytes per input byte: %s\n\n", perByte <= 3.0 ? "met" : "MISS");
 
   for (int i = 0; i < 2; i++) {
     for (const Library &library : Libraries()) {
@@ -339,5 +346,13 @@ int main(int argc, char **argv) {
   }
   std::printf("pool-bytes-per-input-byte %.2f\n", perByte);
   std::printf("pool-allocations %llu\n", static_cast<unsigned long long>(pool[0].allocations));
+  // Flash for the driver is scarce: 96 KiB at most, 64 KiB the aim.
+  long long imageSize = ImageSize(ZELM_BENCH_EFI_IMAGE);
+  if (imageSize < 0) {
+    std::fprintf(stderr, "zelm-bench: cannot read %s\n", ZELM_BENCH_EFI_IMAGE);
+    return 1;
+  }
+  std::printf("efi-size %lld (target <= %d: %s)\n", imageSize, 96 * 1024,
+              imageSize <= 96 * 1024 ? "met" : "MISS");
   return pool[0].leaked ? 1 : 0;
 }

@@ -6,6 +6,16 @@
 
 #include "Xml.h"
 
+// The parse loop's hot steps are inlined into it for speed; an image built
+// for size keeps them as calls.
+#if defined(__OPTIMIZE_SIZE__)
+#define XML_HOT_INLINE
+#define XML_HOT_FLATTEN
+#else
+#define XML_HOT_INLINE __attribute__((always_inline))
+#define XML_HOT_FLATTEN __attribute__((flatten))
+#endif
+
 // Names handed to XmlAddNode / XmlAddAttribute longer than this are refused,
 // the bound every string copy of the firmware uses.
 constexpr UINTN kXmlStringLimit = 1000000;
@@ -233,8 +243,10 @@ UINTN XmlUnescapeInto(CHAR8 *out, const CHAR8 *text, UINTN length);
 [[nodiscard]] EFI_STATUS XmlUnescapeBytes(const CHAR8 *text, UINTN length, UINTN limit,
                                           CHAR8 **result);
 
-// XmlParse; generalOnly reads every token with the general tokenizer, which
-// must build the same tree (the fuzzer and the tests compare the two).
+// XmlParse; generalOnly reads every token through XmlRunTokenizer, the
+// tokenizer's public loop with its callback and commit, which must build the
+// same tree as the parser's own loop (the fuzzer and the tests compare the
+// two).
 [[nodiscard]] EFI_STATUS XmlParseWith(const CHAR8 *text, UINTN length, XmlNode **root,
                                       bool generalOnly);
 

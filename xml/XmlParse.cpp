@@ -1,21 +1,37 @@
 // The tree builder: runs the tokenizer over the input and reacts to the
 // eight token kinds that carry the document's elements, attributes, text and
 // declaration. Lenient by design: packet code checks the structure itself.
-#include "XmlAsciiTokens.h"
-#include "XmlInternal.h"
+#include "XmlFastPath.h"
 
 namespace {
 
 // Names, attribute values and end-tag names must stay below this many bytes.
 constexpr UINT64 kNameBufferSize = 260;
 
-// Bytes of a token's text up to its first NUL; plain ASCII tokens have none.
+// Bytes of a token's text up to its first NUL; tokens of UTF-8 input have
+// none (the decoder refuses the byte 00).
 UINTN TextLength(const UINT8 *text, UINTN length, bool plain) {
   return plain ? length : XmlLengthToNul(text, length);
 }
 
+// Bytes trimmed from both ends of element text: NUL and whitespace.
+struct TrimTable {
+  bool Trimmed[256];
+};
+
+constexpr TrimTable MakeTrimTable() {
+  TrimTable table{};
+  table.Trimmed[0] = true;
+  for (UINT32 c = 1; c < 128; c++) {
+    table.Trimmed[c] = kXmlAscii.Classes[c] == XmlClassSpace;
+  }
+  return table;
+}
+
+constexpr TrimTable kTrim = MakeTrimTable();
+
 bool IsTrimmed(UINT8 c) {
-  return c == 0 || c == '\t' || c == '\n' || c == '\r' || c == ' ';
+  return kTrim.Trimmed[c];
 }
 
 EFI_STATUS StatusOfFailure(XmlFailure failure) {
@@ -263,20 +279,20 @@ private:
 
 // The tree builder's loop: reacts to each token before it is committed.
 struct ParseRun {
-  ParseRun(const UINT8 *start, UINTN inputLength) : documentStart(start), length(inputLength) {}
+  ParseRun(const UINT8 *start, UINTN inputLength, bool plainInput)
+      : documentStart(start), length(inputLength), plain(plainInput) {}
 
   static bool OnToken(VOID *context, const XmlToken &token) {
-    return static_cast<ParseRun *>(context)->General(token);
+    return static_cast<ParseRun *>(context)->React(token);
   }
 
   bool OpenName(const CHAR8 *&name, UINTN &length) const { return builder.OpenName(name, length); }
 
-  // A plain ASCII token whose kind is known where it is made; such tokens
-  // end before the last byte of the input.
-  template <INT32 Kind> bool Token(const XmlToken &token) { return React(token, Kind, true); }
+  // The fast path hands over only the tokens the builder reacts to.
+  static constexpr UINT64 kKinds = kXmlTreeKinds;
 
   // False ends the parse; status then tells how.
-  bool General(const XmlToken &token) {
+  XML_HOT_INLINE bool React(const XmlToken &token) {
     if (token.Error) {
       return false;
     }
@@ -288,40 +304,44 @@ struct ParseRun {
       }
       return false;
     }
-    return React(token, token.Kind, false);
+    return ReactInside(token);
   }
 
-  __attribute__((always_inline)) bool React(const XmlToken &token, INT32 kind, bool plain) {
-    switch (kind) {
-    case XmlKindDeclarationOpen:
+  // A token without the error flag that ends before the input does.
+  XML_HOT_INLINE bool ReactInside(const XmlToken &token) {
+    if (!XmlIsTreeKind(token.Kind)) {
+      return true;
+    }
+    switch (token.Kind) {
+    case XmlStateDeclarationOpen:
       if (token.Start == documentStart) {
         builder.DeclarationAtStart();
       }
       break;
-    case XmlKindDeclarationClose:
+    case XmlStateDeclarationClose:
       status = builder.Declaration(documentStart, token);
       break;
-    case XmlKindStartName:
+    case XmlStateElementName:
       status = builder.StartElement(token, plain);
       break;
-    case XmlKindText:
+    case XmlStateText:
       status = builder.Text(token, plain);
       break;
-    case XmlKindAttributeName:
+    case XmlStateAttributeName:
       status = builder.AttributeName(token, plain);
       break;
-    case XmlKindAttributeValue:
+    case XmlStateAttributeValue:
       status = builder.AttributeValue(token, plain);
       break;
-    case XmlKindEndName:
+    case XmlStateEndTagName:
       status = builder.EndElement(token, plain);
       break;
-    case XmlKindEmptyClose:
+    case XmlStateEmptyClose:
       status = builder.EmptyElementClose();
       break;
-    case XmlKindEndOfDocument:
+    case XmlStateEndOfDocument:
       return false;
-    default: // whitespace between tags (xml_ascii::kBlankText) among them
+    default:
       break;
     }
     return !EFI_ERROR(status);
@@ -331,21 +351,20 @@ struct ParseRun {
   EFI_STATUS status = EFI_SUCCESS;
   const UINT8 *documentStart; // where the first token starts
   UINTN length;
+  bool plain; // no token holds a NUL
 };
 
-// The ASCII reader takes the common tokens; the general tokenizer each of
-// the others.
-XmlFailure RunWithAsciiReader(XmlTokenizerState &state, ParseRun &run) {
+// The fast path makes the tokens of plain ASCII markup and hands each other
+// one to the general tokenizer. The position moves without the checks of
+// XmlCommitToken: every token lies inside the input.
+XmlFailure RunParse(XmlTokenizerState &state, ParseRun &run, bool fast) {
   for (;;) {
-    if (!xml_ascii::Reader<ParseRun>(state, run).Run()) {
+    if (fast && !xml_fast::Reader<ParseRun>(state, run).Run()) {
       return XmlFailure::None;
     }
     XmlToken token;
-    XmlFailure failure = XmlNextToken(&state, &token, FALSE);
-    if (failure != XmlFailure::None) {
-      return failure;
-    }
-    if (!ParseRun::OnToken(&run, token)) {
+    XML_TRY(XmlLexer(state, token).Next());
+    if (!run.React(token)) {
       return XmlFailure::None;
     }
     state.Position = token.Start + token.ByteLength;
@@ -388,10 +407,11 @@ EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool ge
   }
   state.Position += prefixLength;
 
-  ParseRun run(state.Position, Length);
-  bool plainUtf8 = state.Decoder == XmlDecodeUtf8 && state.KeywordCompare == XmlCompareKeyword;
-  failure = plainUtf8 && !generalOnly ? RunWithAsciiReader(state, run)
-                                      : XmlRunTokenizer(&state, ParseRun::OnToken, &run);
+  bool utf8 = state.Decoder == XmlDecodeUtf8;
+  ParseRun run(state.Position, Length, utf8);
+  bool fast = utf8 && state.KeywordCompare == XmlCompareKeyword;
+  failure =
+      generalOnly ? XmlRunTokenizer(&state, ParseRun::OnToken, &run) : RunParse(state, run, fast);
   if (failure != XmlFailure::None) {
     return StatusOfFailure(failure);
   }

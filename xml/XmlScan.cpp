@@ -8,7 +8,7 @@ bool InInput(const XmlTokenizerState *state, const UINT8 *at) {
   return at != nullptr && at >= state->InputStart && at <= state->InputEnd;
 }
 
-// Runs body with the scanner that suits the state's decoder.
+// Runs body with a scanner over the state.
 template <typename Body>
 XmlFailure WithScanner(XmlTokenizerState *state, const UINT8 *at, Body body) {
   if (state == nullptr) {
@@ -17,11 +17,7 @@ XmlFailure WithScanner(XmlTokenizerState *state, const UINT8 *at, Body body) {
   if (!InInput(state, at) || state->Decoder == nullptr) {
     return XmlFailure::InvalidParameter;
   }
-  if (state->Decoder == XmlDecodeUtf8) {
-    XmlScanner<XmlUtf8Decoding> scanner(*state);
-    return body(scanner);
-  }
-  XmlScanner<XmlTableDecoding> scanner(*state);
+  XmlScanner scanner(*state);
   return body(scanner);
 }
 

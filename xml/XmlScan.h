@@ -1,24 +1,12 @@
-// The scanners as one template over the way characters are decoded: UTF-8
-// inline (the common case, with word-at-a-time skipping of plain ASCII
-// text), every other encoding through the state's decoder function.
+// The scanners, one copy for every encoding: only the character fetch
+// differs. In UTF-8 input an ASCII byte is its own character and is read
+// inline, as are whole runs of them (text eight bytes at a time); any other
+// character, and every character of the other encodings, goes through the
+// state's decoder function.
 #ifndef ZELM_XML_SCAN_H_
 #define ZELM_XML_SCAN_H_
 
 #include "XmlTokenizer.h"
-
-struct XmlUtf8Decoding {
-  static constexpr bool kUtf8 = true;
-  static XmlChar Decode(const XmlTokenizerState &, const UINT8 *position, const UINT8 *end) {
-    return XmlDecodeUtf8Inline(position, end);
-  }
-};
-
-struct XmlTableDecoding {
-  static constexpr bool kUtf8 = false;
-  static XmlChar Decode(const XmlTokenizerState &state, const UINT8 *position, const UINT8 *end) {
-    return state.Decoder(position, end);
-  }
-};
 
 // Public-identifier characters other than the apostrophe (XML 1.0 [13]).
 inline bool XmlIsPubidAscii(UINT32 c) {
@@ -58,10 +46,11 @@ inline bool XmlHasZeroByte(UINT64 word) {
   return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
 }
 
-template <typename Decoding> class XmlScanner {
+class XmlScanner {
 public:
   explicit XmlScanner(XmlTokenizerState &state)
-      : state_(state), end_(state.InputEnd), encoding_(state.EncodingId) {}
+      : state_(state), end_(state.InputEnd), encoding_(state.EncodingId),
+        utf8_(state.Decoder == XmlDecodeUtf8) {}
 
   const UINT8 *end() const { return end_; }
 
@@ -73,13 +62,13 @@ public:
       EndRun(run);
       return XmlFailure::None;
     }
-    if constexpr (Decoding::kUtf8) {
+    if (utf8_) {
       if (*at != 0 && *at < 0x80) {
         run = {kXmlAscii.Classes[*at], at, 1, encoding_, 1};
         return XmlFailure::None;
       }
     }
-    XmlChar c = Decoding::Decode(state_, at, end_);
+    XmlChar c = Decode(at);
     if (c.Failure != XmlFailure::None) {
       return c.Failure;
     }
@@ -100,7 +89,7 @@ public:
     const UINT8 *p = at;
     UINT64 count = 0;
     for (;;) {
-      if constexpr (Decoding::kUtf8) {
+      if (utf8_) {
         if (p < end_ && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) {
           p++;
           count++;
@@ -125,7 +114,7 @@ public:
     const UINT8 *p = at;
     UINT64 count = 0;
     for (;;) {
-      if constexpr (Decoding::kUtf8) {
+      if (utf8_) {
         // Skip eight bytes at a time while none is "<", NUL or non-ASCII.
         while (end_ - p >= 8) {
           UINT64 word;
@@ -168,41 +157,31 @@ public:
     }
     const UINT8 *p = at;
     UINT64 count = 0;
+    // Name characters are ASCII: in UTF-8 they are bytes below 80.
     for (;;) {
-      if constexpr (Decoding::kUtf8) {
-        UINT8 wanted = count == 0 ? kXmlNameStart : kXmlNameChar;
+      UINT8 wanted = count == 0 ? kXmlNameStart : kXmlNameChar;
+      if (utf8_) {
         while (p < end_ && *p < 0x80 && (kXmlAscii.NameFlags[*p] & wanted) != 0) {
           p++;
           count++;
           wanted = kXmlNameChar;
         }
-        if (p >= end_) {
-          EndRun(following);
-          break;
-        }
-        XmlFailure failure = Peek(p, following);
-        if (failure != XmlFailure::None) {
-          return failure;
-        }
-        break;
-      } else {
-        if (p >= end_) {
-          EndRun(following);
-          break;
-        }
-        XmlChar c = Decoding::Decode(state_, p, end_);
-        if (c.Failure != XmlFailure::None) {
-          return c.Failure;
-        }
-        UINT32 code = static_cast<UINT32>(c.Code);
-        UINT8 wanted = count == 0 ? kXmlNameStart : kXmlNameChar;
-        if ((XmlNameFlags(code) & wanted) == 0) {
-          following = {XmlCharClass(code), p, static_cast<UINT64>(c.Next - p), encoding_, 1};
-          break;
-        }
-        p = c.Next;
-        count++;
       }
+      if (p >= end_) {
+        EndRun(following);
+        break;
+      }
+      XmlChar c = Decode(p);
+      if (c.Failure != XmlFailure::None) {
+        return c.Failure;
+      }
+      UINT32 code = static_cast<UINT32>(c.Code);
+      if ((XmlNameFlags(code) & wanted) == 0) {
+        following = {XmlCharClass(code), p, static_cast<UINT64>(c.Next - p), encoding_, 1};
+        break;
+      }
+      p = c.Next;
+      count++;
     }
     if (count == 0) {
       run = {XmlClassNone, at, 0, encoding_, 0};
@@ -248,7 +227,7 @@ public:
     const UINT8 *p = at;
     UINT64 count = 0;
     while (p < end_) {
-      XmlChar c = Decoding::Decode(state_, p, end_);
+      XmlChar c = Decode(p);
       if (c.Failure != XmlFailure::None) {
         return c.Failure;
       }
@@ -270,7 +249,7 @@ public:
     if (state_.KeywordCompare != XmlCompareKeyword) {
       return state_.KeywordCompare(&state_, &run, &keyword, &result, nullptr);
     }
-    if constexpr (Decoding::kUtf8) {
+    if (utf8_) {
       // Names hold ASCII only, one byte per character.
       UINT64 units = keyword.ByteLength / 2;
       bool allAscii = true;
@@ -309,9 +288,15 @@ public:
   }
 
 private:
+  // The character at position, through the state's decoder.
+  XmlChar Decode(const UINT8 *position) const {
+    return utf8_ ? XmlDecodeUtf8Inline(position, end_) : state_.Decoder(position, end_);
+  }
+
   XmlTokenizerState &state_;
   const UINT8 *end_;
   UINT32 encoding_;
+  bool utf8_; // the state decodes UTF-8: ASCII bytes are read inline
 };
 
 #endif

@@ -5,6 +5,7 @@
 #define ZELM_XML_TOKENIZER_H_
 
 #include "XmlInput.h"
+#include "XmlStates.h"
 
 // A run of characters that a scanner found. A run at the end of input has
 // class 3, its start at the input end, length 0 and count 0.
@@ -24,44 +25,6 @@ struct XmlToken {
   INT32 Kind; // the state entered after this token
   BOOLEAN Error;
 };
-
-// Token kinds the tree builder reacts to.
-enum : INT32 {
-  XmlKindText = 2,
-  XmlKindEndOfDocument = 4,
-  XmlKindStartName = 6,
-  XmlKindEmptyClose = 27,
-  XmlKindAttributeName = 28,
-  XmlKindAttributeValue = 30,
-  XmlKindEndName = 35,
-  XmlKindDeclarationOpen = 51,
-  XmlKindDeclarationClose = 52,
-  XmlKindEncodingName = 55,
-  XmlKindPseudoValue = 59,
-};
-
-constexpr INT32 kXmlInitialState = 3;
-
-// States in which content follows: after text, at the start, after a start
-// tag, an empty-element tag, an end tag, a processing instruction, a
-// comment, a CDATA section, the declaration and the document type.
-inline bool XmlIsContentState(INT32 state) {
-  switch (state) {
-  case 2:
-  case 3:
-  case 26:
-  case 27:
-  case 37:
-  case 41:
-  case 47:
-  case 50:
-  case 52:
-  case 71:
-    return true;
-  default:
-    return false;
-  }
-}
 
 struct XmlTokenizerState;
 

@@ -6,6 +6,9 @@ set(ZELM_XML_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/XmlDecode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XmlScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XmlTokenizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XmlDoctype.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XmlEncoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XmlDeclarationCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XmlParse.cpp
 )
 # The malloc-backed pool with counters for host programs.
