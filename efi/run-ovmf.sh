@@ -11,8 +11,8 @@
 # variable store: zelm-boot-1 on the ESP for the first run, replaced by
 # zelm-boot-2 for the second. Each run must pass on its own, and must say
 # it saw its marker. Given zelm-sim as a third argument, it then mirrors
-# the variables boot 2 published (written by the harness to the ESP in
-# efivarfs layout) and dry-runs boot 2's settings packet on the mirror: the
+# the variables boot 2 published (printed by the harness on its console in
+# efivarfs layout, rebuilt here as a directory) and dry-runs boot 2's settings packet on the mirror: the
 # tool must refuse what the image refused and accept what it accepted.
 #
 # A fresh ESP directory holds the harness as EFI/BOOT/BOOTX64.EFI (started
@@ -124,8 +124,18 @@ if $two_boots; then
     echo "$name: boot $n passed in ${seconds} s"
   done
   if [[ -n $sim ]]; then
-    machine=$work/esp/zelm-efivars
-    [[ -d $machine ]] || fail "boot 2 wrote no zelm-efivars directory on the ESP"
+    # Boot 2 printed the published variables in efivarfs layout on its
+    # console; rebuild the directory from there.
+    machine=$work/efivars
+    mkdir -p "$machine"
+    file=
+    while read -r tag value; do
+      case $tag in
+        zelm-efivar-file) file=$machine/$value; : >"$file" ;;
+        zelm-efivar-data) [[ -n $file ]] && printf '%b' "$(sed 's/../\\x&/g' <<<"$value")" >>"$file" ;;
+      esac
+    done < <(tr -d '\r' <"$work/serial-2.log" | grep -aoE 'zelm-efivar-(file|data) [-0-9A-Za-z]+')
+    [[ -n $file ]] || fail "boot 2 printed no published variable"
     # Boot 1 enrolled the owner; the mirror must be told, as the operating
     # system cannot see it.
     if ! "$sim" --store "$work/mirror" mirror --efivarfs "$machine" --owner-enrolled \

@@ -22,9 +22,10 @@ VOID RunFirstBoot(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
 VOID RunSecondBoot(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
 
 // After boot 2: the published variables, as the operating system reads
-// them, written to the ESP in efivarfs layout (directory "zelm-efivars",
-// files "<Name>-<guid>": the 4-byte attributes, then the data), so that
-// the runner can mirror this machine with zelm-sim.
-VOID WritePublishedVariables(EFI_HANDLE HarnessImage, EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
+// them, printed on the console as efivarfs files ("<Name>-<guid>": the
+// 4-byte attributes, then the data; "zelm-efivar-file" and
+// "zelm-efivar-data" lines), so that the runner can rebuild the directory
+// and mirror this machine with zelm-sim.
+VOID PrintPublishedVariables(EFI_SYSTEM_TABLE *SystemTable, CheckLog &Log);
 
 #endif

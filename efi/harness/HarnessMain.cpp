@@ -163,7 +163,7 @@ extern "C" EFI_STATUS EFIAPI ZelmHarnessMain(EFI_HANDLE ImageHandle,
       RunFirstBoot(SystemTable, log);
     } else if (run == RunKind::SecondBoot) {
       RunSecondBoot(SystemTable, log);
-      WritePublishedVariables(ImageHandle, SystemTable, log);
+      PrintPublishedVariables(SystemTable, log);
     } else {
       CheckStartupProtocols(bs, log);
       CheckPermissionStoreStart(SystemTable, log);

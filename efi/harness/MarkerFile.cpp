@@ -36,9 +36,6 @@ struct SimpleFileSystemProtocol {
 static_assert(sizeof(SimpleFileSystemProtocol) == 16, "EFI_SIMPLE_FILE_SYSTEM_PROTOCOL layout");
 
 constexpr UINT64 fileModeRead = 0x0000000000000001ull;
-constexpr UINT64 fileModeWrite = 0x0000000000000002ull;
-constexpr UINT64 fileModeCreate = 0x8000000000000000ull;
-constexpr UINT64 fileDirectory = 0x0000000000000010ull;
 
 // The root directory of the volume the harness was started from, or NULL.
 FileProtocol *OpenHarnessVolume(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices) {
@@ -64,38 +61,6 @@ FileProtocol *OpenHarnessVolume(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *Boot
 }
 
 } // namespace
-
-EFI_STATUS WriteVolumeFile(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
-                           const CHAR16 *Directory, const CHAR16 *FileName, const VOID *Data,
-                           UINTN Size) {
-  FileProtocol *root = OpenHarnessVolume(HarnessImage, BootServices);
-  if (root == nullptr) {
-    return EFI_NOT_FOUND;
-  }
-  FileProtocol *directory = nullptr;
-  EFI_STATUS status = root->Open(root, &directory, const_cast<CHAR16 *>(Directory),
-                                 fileModeRead | fileModeWrite | fileModeCreate, fileDirectory);
-  if (!EFI_ERROR(status) && directory != nullptr) {
-    FileProtocol *file = nullptr;
-    status = directory->Open(directory, &file, const_cast<CHAR16 *>(FileName),
-                             fileModeRead | fileModeWrite | fileModeCreate, 0);
-    if (!EFI_ERROR(status) && file != nullptr) {
-      UINTN written = Size;
-      status = file->Write(file, &written, const_cast<VOID *>(Data));
-      if (!EFI_ERROR(status) && written != Size) {
-        status = EFI_DEVICE_ERROR;
-      }
-      EFI_STATUS flushed = file->Flush(file);
-      if (!EFI_ERROR(status)) {
-        status = flushed;
-      }
-      file->Close(file);
-    }
-    directory->Close(directory);
-  }
-  root->Close(root);
-  return status;
-}
 
 BOOLEAN MarkerFileExists(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
                          const CHAR16 *FileName) {

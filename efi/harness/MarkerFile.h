@@ -11,12 +11,4 @@
 BOOLEAN MarkerFileExists(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
                          const CHAR16 *FileName);
 
-// Writes Size bytes of Data as the file Directory\\FileName on the volume
-// the harness was started from, making Directory when it is missing (paths
-// such as u"\\zelm-efivars" and u"ZelmSettingsCurrent-..."). The status of
-// the first step that failed; EFI_NOT_FOUND without a volume.
-EFI_STATUS WriteVolumeFile(EFI_HANDLE HarnessImage, EFI_BOOT_SERVICES *BootServices,
-                           const CHAR16 *Directory, const CHAR16 *FileName, const VOID *Data,
-                           UINTN Size);
-
 #endif
