@@ -7,16 +7,16 @@
 
 #include "identity/DeviceIdentifier.h"
 #include "support/XmlTreeGuard.h"
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 namespace {
 
-using identitytest::Document;
-using identitytest::IdentityTest;
-using identitytest::kOldDocument;
-using identitytest::Values;
+using deviceidtest::DeviceIdTest;
+using deviceidtest::Document;
+using deviceidtest::kOldDocument;
+using deviceidtest::Values;
 
-class DeviceIdentifierTest : public IdentityTest {};
+class DeviceIdentifierTest : public DeviceIdTest {};
 
 TEST_F(DeviceIdentifierTest, StringsABAndCAreStoredAsThisExactTextWithItsNulAndAttributes7) {
   AddSystemInfo("A", "B", "C");
@@ -43,7 +43,7 @@ void PrintTo(const DocumentCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class DocumentTest : public IdentityTest, public ::testing::WithParamInterface<DocumentCase> {};
+class DocumentTest : public DeviceIdTest, public ::testing::WithParamInterface<DocumentCase> {};
 
 TEST_P(DocumentTest, StoresExactlyThisText) {
   platform.AddSmbiosRecord(1, GetParam().fields, GetParam().strings);
@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
     Values, DocumentTest,
     ::testing::Values(
         DocumentCase{"ReservedCharactersAreWrittenAsEntityReferences",
-                     identitytest::SystemInfoFields(1, 2, 3),
+                     deviceidtest::SystemInfoFields(1, 2, 3),
                      {"Tom & Jerry", "<Model> \"X\"", "it's"},
                      kHead +
                          "<Value>Tom &amp; Jerry</Value></Identifier><Identifier><Id>Product "
@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
                          "</UEFIDeviceIdentifierPacket>" +
                          std::string(1, '\0')},
         DocumentCase{"AnEmptyStringIsAnEmptyElement",
-                     identitytest::SystemInfoFields(0, 1, 2),
+                     deviceidtest::SystemInfoFields(0, 1, 2),
                      {"Model", "S-1"},
                      kHead +
                          "<Value /></Identifier><Identifier><Id>Product Name</Id><Value>Model"
@@ -80,11 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
                          "</UEFIDeviceIdentifierPacket>" +
                          std::string(1, '\0')},
         DocumentCase{"ASerialNumberStringNumberOf0GivesAnEmptySerialNumber",
-                     identitytest::SystemInfoFields(1, 2, 0),
+                     deviceidtest::SystemInfoFields(1, 2, 0),
                      {"Maker", "Model", "Unused"},
                      Document({"Maker", "Model", ""})},
         DocumentCase{"TheStringsAreTakenByTheirNumbersNotTheirOrder",
-                     identitytest::SystemInfoFields(3, 1, 2),
+                     deviceidtest::SystemInfoFields(3, 1, 2),
                      {"Model", "S-1", "Maker"},
                      Document({"Maker", "Model", "S-1"})}),
     [](const ::testing::TestParamInfo<DocumentCase> &info) { return info.param.name; });
@@ -125,7 +125,7 @@ void PrintTo(const RefusalCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class RefusedWriteTest : public IdentityTest, public ::testing::WithParamInterface<RefusalCase> {};
+class RefusedWriteTest : public DeviceIdTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(RefusedWriteTest, LeavesTheOldVariable) {
   PutOld(GetParam().oldAttributes);
@@ -156,7 +156,7 @@ void PrintTo(const NothingCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class NothingToIdentifyTest : public IdentityTest,
+class NothingToIdentifyTest : public DeviceIdTest,
                               public ::testing::WithParamInterface<NothingCase> {};
 
 TEST_P(NothingToIdentifyTest, WritesNothingAndLeavesTheOldVariable) {
@@ -184,13 +184,13 @@ INSTANTIATE_TEST_SUITE_P(
         NothingCase{
             "NoSystemInformationStructure",
             true,
-            {identitytest::RawStructure(2, 8, 0x100, {1, 0, 0, 0}, std::string("Board\0\0", 7)),
-             identitytest::RawStructure(3, 4, 0x101, {}, std::string("\0\0", 2))},
+            {deviceidtest::RawStructure(2, 8, 0x100, {1, 0, 0, 0}, std::string("Board\0\0", 7)),
+             deviceidtest::RawStructure(3, 4, 0x101, {}, std::string("\0\0", 2))},
             true},
         NothingCase{
             "OnlyASystemInformationStructureCutInsideItsHeader",
             true,
-            {identitytest::RawStructure(2, 4, 0x100, {}, std::string("\0\0", 2)), {1, 0x1B, 0x01}},
+            {deviceidtest::RawStructure(2, 4, 0x100, {}, std::string("\0\0", 2)), {1, 0x1B, 0x01}},
             false}),
     [](const ::testing::TestParamInfo<NothingCase> &info) { return info.param.name; });
 

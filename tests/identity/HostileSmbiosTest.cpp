@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "identity/DeviceIdentifier.h"
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 namespace {
 
-using identitytest::Document;
-using identitytest::IdentityTest;
-using identitytest::kOldDocument;
-using identitytest::RawStructure;
-using identitytest::SystemInfoFields;
-using identitytest::Values;
+using deviceidtest::DeviceIdTest;
+using deviceidtest::Document;
+using deviceidtest::kOldDocument;
+using deviceidtest::RawStructure;
+using deviceidtest::SystemInfoFields;
+using deviceidtest::Values;
 
 std::string Bytes(const char *text, size_t size) {
   return std::string(text, size);
@@ -46,7 +46,7 @@ void PrintTo(const HostileCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class HostileSmbiosTest : public IdentityTest, public ::testing::WithParamInterface<HostileCase> {};
+class HostileSmbiosTest : public DeviceIdTest, public ::testing::WithParamInterface<HostileCase> {};
 
 TEST_P(HostileSmbiosTest, StoresExactlyTheFieldsThatAreThere) {
   for (const std::vector<UINT8> &structure : GetParam().structures) {
@@ -152,7 +152,7 @@ std::vector<UINT8> OutsideStructure() {
   return block;
 }
 
-class OutsideTableTest : public IdentityTest, public ::testing::WithParamInterface<bool> {};
+class OutsideTableTest : public DeviceIdTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(OutsideTableTest, AStructureIsReadNoFurtherThan0xFFFFBytes) {
   std::vector<UINT8> block = OutsideStructure();
@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(EntryPoint, OutsideTableTest, ::testing::Bool(),
                            return info.param ? "TableElsewhere" : "NoTable";
                          });
 
-TEST_F(IdentityTest, WithoutAnEntryPointTheStructuresAreStillRead) {
+TEST_F(DeviceIdTest, WithoutAnEntryPointTheStructuresAreStillRead) {
   AddSystemInfo("A", "B", "C");
   firmware->InstallSmbios();
   EFI_GUID guid = SMBIOS3_TABLE_GUID;

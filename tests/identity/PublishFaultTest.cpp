@@ -4,14 +4,14 @@
 #include <ostream>
 
 #include "identity/DeviceIdentifier.h"
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 namespace {
 
-using identitytest::Document;
-using identitytest::IdentityTest;
-using identitytest::kOldDocument;
-using identitytest::Values;
+using deviceidtest::DeviceIdTest;
+using deviceidtest::Document;
+using deviceidtest::kOldDocument;
+using deviceidtest::Values;
 
 struct SweepCase {
   const char *name;
@@ -23,7 +23,7 @@ void PrintTo(const SweepCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class PoolFaultSweepTest : public IdentityTest, public ::testing::WithParamInterface<SweepCase> {};
+class PoolFaultSweepTest : public DeviceIdTest, public ::testing::WithParamInterface<SweepCase> {};
 
 TEST_P(PoolFaultSweepTest, EachFailedAllocationLeavesTheOldDocumentAndNoBlock) {
   platform.AddSmbiosRecord(1, GetParam().fields, GetParam().strings);
@@ -54,11 +54,11 @@ TEST_P(PoolFaultSweepTest, EachFailedAllocationLeavesTheOldDocumentAndNoBlock) {
 
 INSTANTIATE_TEST_SUITE_P(Documents, PoolFaultSweepTest,
                          ::testing::Values(SweepCase{"ThreeStrings",
-                                                     identitytest::SystemInfoFields(1, 2, 3),
+                                                     deviceidtest::SystemInfoFields(1, 2, 3),
                                                      {"A", "B", "C"},
                                                      Values{"A", "B", "C"}},
                                            SweepCase{"EmptyStrings",
-                                                     identitytest::SystemInfoFields(0, 1, 9),
+                                                     deviceidtest::SystemInfoFields(0, 1, 9),
                                                      {"B"},
                                                      Values{"", "B", ""}}),
                          [](const ::testing::TestParamInfo<SweepCase> &info) {

@@ -7,11 +7,11 @@
 
 #include "identity/SmbiosStrings.h"
 #include "support/Pool.h"
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 namespace {
 
-using identitytest::IdentityTest;
+using deviceidtest::DeviceIdTest;
 
 struct StringCase {
   const char *name;
@@ -23,7 +23,7 @@ void PrintTo(const StringCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-class SmbiosStringTest : public IdentityTest, public ::testing::WithParamInterface<StringCase> {};
+class SmbiosStringTest : public DeviceIdTest, public ::testing::WithParamInterface<StringCase> {};
 
 TEST_P(SmbiosStringTest, CopiesTheNumberedStringOrGivesAnEmptyOne) {
   const std::string &set = GetParam().set;
@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"BeforeACut", std::string("One\0Two", 7), 1, "One"}),
     [](const ::testing::TestParamInfo<StringCase> &info) { return info.param.name; });
 
-TEST_F(IdentityTest, GetSmbiosStringReportsAnExhaustedPoolInsteadOfANullString) {
+TEST_F(DeviceIdTest, GetSmbiosStringReportsAnExhaustedPoolInsteadOfANullString) {
   const char set[] = "One\0Two\0";
   for (UINT8 number : {UINT8{0}, UINT8{2}, UINT8{7}}) {
     firmware->BootPool().FailNth(1);
@@ -66,7 +66,7 @@ TEST_F(IdentityTest, GetSmbiosStringReportsAnExhaustedPoolInsteadOfANullString) 
   EXPECT_EQ(GetSmbiosString(set, sizeof(set), 1, nullptr), EFI_INVALID_PARAMETER);
 }
 
-TEST_F(IdentityTest, GetSystemInfoStringsGivesAllAddressesOrNone) {
+TEST_F(DeviceIdTest, GetSystemInfoStringsGivesAllAddressesOrNone) {
   AddSystemInfo("Maker", "Model", "S-1");
   firmware->InstallSmbios();
   host::Pool &pool = firmware->BootPool();

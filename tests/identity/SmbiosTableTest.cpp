@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "identity/SmbiosBounds.h"
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 namespace {
 
-using identitytest::IdentityTest;
-using identitytest::RawStructure;
+using deviceidtest::DeviceIdTest;
+using deviceidtest::RawStructure;
 
 const EFI_GUID kSmbios3Guid = SMBIOS3_TABLE_GUID;
 
-class SmbiosTableTest : public IdentityTest, public ::testing::WithParamInterface<bool> {};
+class SmbiosTableTest : public DeviceIdTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SmbiosTableTest, RecordsLieBackToBackInOneTableUnderAnSmbios3EntryPoint) {
   const bool terminate = GetParam();
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(EndStructure, SmbiosTableTest, ::testing::Bool(),
                            return info.param ? "Terminated" : "LeftOut";
                          });
 
-TEST_F(IdentityTest, AnEntryPointWithoutItsAnchorNamesNoTable) {
+TEST_F(DeviceIdTest, AnEntryPointWithoutItsAnchorNamesNoTable) {
   firmware->InstallSmbios();
   auto *entry =
       static_cast<SMBIOS_TABLE_3_0_ENTRY_POINT *>(firmware->FindConfigurationTable(kSmbios3Guid));

@@ -1,8 +1,8 @@
-#include "tests/identity/IdentityTestSupport.h"
+#include "tests/identity/DeviceIdentifierTestSupport.h"
 
 #include <zelm/ZelmGuids.h>
 
-namespace identitytest {
+namespace deviceidtest {
 
 std::string Document(const Values &values) {
   static const char *const kNames[] = {"Manufacturer", "Product Name", "Serial Number"};
@@ -36,22 +36,22 @@ std::vector<UINT8> RawStructure(UINT8 type, UINT8 length, UINT16 handle,
   return bytes;
 }
 
-void IdentityTest::SetUp() {
+void DeviceIdTest::SetUp() {
   ASSERT_EQ(StartDriver(), EFI_SUCCESS);
   platform.ClearSetVariableLog();
 }
 
-void IdentityTest::AddSystemInfo(const std::string &manufacturer, const std::string &product,
+void DeviceIdTest::AddSystemInfo(const std::string &manufacturer, const std::string &product,
                                  const std::string &serial) {
   platform.AddSmbiosRecord(1, SystemInfoFields(1, 2, 3), {manufacturer, product, serial});
 }
 
-void IdentityTest::PutOld(UINT32 attributes) {
+void DeviceIdTest::PutOld(UINT32 attributes) {
   platform.PutVariable(u"ZelmDeviceIdentifier", gZelmDeviceIdentifierVariableGuid, attributes,
                        kOldDocument);
 }
 
-std::optional<std::string> IdentityTest::Stored() const {
+std::optional<std::string> DeviceIdTest::Stored() const {
   const host::Variable *variable = Variable();
   if (variable == nullptr) {
     return std::nullopt;
@@ -59,8 +59,8 @@ std::optional<std::string> IdentityTest::Stored() const {
   return std::string(variable->data.begin(), variable->data.end());
 }
 
-const host::Variable *IdentityTest::Variable() const {
+const host::Variable *DeviceIdTest::Variable() const {
   return platform.FindVariable(u"ZelmDeviceIdentifier", gZelmDeviceIdentifierVariableGuid);
 }
 
-} // namespace identitytest
+} // namespace deviceidtest

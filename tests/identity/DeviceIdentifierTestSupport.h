@@ -1,7 +1,7 @@
 // A booted driver with SMBIOS structures made by hand, and the documents
 // "ZelmDeviceIdentifier" must hold.
-#ifndef ZELM_TESTS_IDENTITY_IDENTITY_TEST_SUPPORT_H_
-#define ZELM_TESTS_IDENTITY_IDENTITY_TEST_SUPPORT_H_
+#ifndef ZELM_TESTS_IDENTITY_DEVICE_IDENTIFIER_TEST_SUPPORT_H_
+#define ZELM_TESTS_IDENTITY_DEVICE_IDENTIFIER_TEST_SUPPORT_H_
 
 #include <array>
 #include <optional>
@@ -11,7 +11,7 @@
 
 #include "tests/driver/DriverTestSupport.h"
 
-namespace identitytest {
+namespace deviceidtest {
 
 // Manufacturer, product name, serial number as written in the document
 // (already escaped); "" stands for an empty element.
@@ -33,7 +33,7 @@ std::vector<UINT8> RawStructure(UINT8 type, UINT8 length, UINT16 handle,
 // The content of "ZelmDeviceIdentifier" before a publication.
 inline const std::string kOldDocument = std::string("earlier identifier") + '\0';
 
-class IdentityTest : public drivertest::DriverTest {
+class DeviceIdTest : public drivertest::DriverTest {
 protected:
   void SetUp() override;
   // A System Information structure whose strings are numbered 1, 2, 3.
@@ -46,6 +46,6 @@ protected:
   const host::Variable *Variable() const;
 };
 
-} // namespace identitytest
+} // namespace deviceidtest
 
 #endif
