@@ -1,5 +1,6 @@
 #include "providers/BootOrderLock.h"
 
+#include <platform/PlatformGuids.h>
 #include <uefi/UefiGuids.h>
 
 #include "providers/BootSettings.h"
@@ -22,6 +23,15 @@ VOID Lock(EDKII_VARIABLE_LOCK_PROTOCOL *lock, CHAR16 *name) {
 }
 
 } // namespace
+
+CHAR16 kBootOrderLockName[] = u"BootOrderLock";
+
+EFI_STATUS ReadBootOrderLockVariable(UINTN *Size, UINT8 *Value) {
+  if (Size == nullptr || Value == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  return PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, nullptr, Size, Value);
+}
 
 EFI_STATUS LockBootOrderVariables(VOID) {
   UINT8 enabled = 0;

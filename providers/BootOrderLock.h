@@ -7,6 +7,15 @@
 
 #include <uefi/UefiBaseType.h>
 
+// "BootOrderLock" (gBootOrderLockVariableGuid): the lock setting's own
+// variable, one byte.
+extern CHAR16 kBootOrderLockName[];
+
+// "BootOrderLock" through the platform variable path into the *Size bytes
+// at Value. EFI_INVALID_PARAMETER (Size or Value NULL); otherwise the
+// statuses of PlatformGetVariable.
+[[nodiscard]] EFI_STATUS ReadBootOrderLockVariable(UINTN *Size, UINT8 *Value);
+
 // Priority of the action at gPlatformBootOrderLockHookGuid.
 inline constexpr UINT32 kBootOrderLockPriority = 8;
 

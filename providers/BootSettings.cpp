@@ -4,6 +4,7 @@
 #include <platform/PlatformGuids.h>
 #include <zelm/ZelmGuids.h>
 
+#include "providers/BootOrderLock.h"
 #include "providers/PlatformSetup.h"
 #include "providers/ProviderLibrary.h"
 #include "settings/SettingId.h"
@@ -19,7 +20,6 @@ enum class BootKind { Lock, UsbBoot, NetworkBoot, None };
 constexpr CHAR8 kLockId[] = "Device.BootOrderLock.Enable";
 constexpr CHAR8 kNetworkId[] = "Zelm.BootOnboardNetwork.Enable";
 constexpr CHAR8 kUsbId[] = "Device.USBBoot.Enable";
-CHAR16 kBootOrderLockName[] = u"BootOrderLock";
 constexpr UINTN kMaxValueSize = 0x4000;
 constexpr UINT8 kNetworkCompanionEnabled = 10;
 constexpr UINT8 kNetworkCompanionDisabled = 4;

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr CHAR16 kSetupName[] = u"Setup";
-constexpr CHAR16 kBootOrderLockName[] = u"BootOrderLock";
 constexpr UINTN kMessageHeaderSize = sizeof(PLATFORM_SMM_VARIABLE_WRITE_HEADER);
 constexpr UINTN kCommunicateHeaderSize = offsetof(EFI_SMM_COMMUNICATE_HEADER, Data);
 
@@ -260,11 +259,4 @@ VOID ReleasePlatformSetupDefaults(VOID) {
 
 VOID ResetPlatformSetup(VOID) {
   mPlatformSetup = {};
-}
-
-EFI_STATUS ReadBootOrderLockVariable(UINTN *Size, UINT8 *Value) {
-  if (Size == nullptr || Value == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  return PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, nullptr, Size, Value);
 }

@@ -1,9 +1,9 @@
 // The platform configuration block "Setup": reading a pool copy, writing a
 // copy back (through the privileged SMM message when variables can be
-// write-locked), the cached default block from the default variable stores,
-// and the "BootOrderLock" byte. Every copy carries its size, and the bytes
-// the driver uses are read and written only through GetSetupByte and
-// SetSetupByte, which refuse a block too short for the offset.
+// write-locked) and the cached default block from the default variable
+// stores. Every copy carries its size, and the bytes the driver uses are
+// read and written only through GetSetupByte and SetSetupByte, which refuse
+// a block too short for the offset.
 #ifndef ZELM_PROVIDERS_PLATFORM_SETUP_H_
 #define ZELM_PROVIDERS_PLATFORM_SETUP_H_
 
@@ -83,10 +83,5 @@ VOID ReleasePlatformSetupDefaults(VOID);
 // Forgets the cache and the protocol without freeing them: a new start of
 // the image, whose earlier pool is gone.
 VOID ResetPlatformSetup(VOID);
-
-// "BootOrderLock" (gBootOrderLockVariableGuid) through the platform
-// variable path into the *Size bytes at Value. EFI_INVALID_PARAMETER (Size
-// or Value NULL); otherwise the statuses of PlatformGetVariable.
-[[nodiscard]] EFI_STATUS ReadBootOrderLockVariable(UINTN *Size, UINT8 *Value);
 
 #endif

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "providers/BootOrderLock.h"
 #include "providers/PlatformSetup.h"
 #include "support/VariableAccess.h"
 #include "tests/platform/PlatformTestSupport.h"
