@@ -16,18 +16,6 @@ constexpr UINT8 kMaxMask = 249;
 // entry's DMask owns the entry in replace mode.
 constexpr UINT8 kDelegatingBits[] = {0x10, 0x20, 0x40, 0x80};
 
-// Value of the first attribute called Name, or NULL.
-const CHAR8 *FindAttributeValue(const XmlNode *node, const CHAR8 *name) {
-  for (const LIST_ENTRY *link = node->AttributesListHead.ForwardLink;
-       link != &node->AttributesListHead; link = link->ForwardLink) {
-    const auto *attribute = reinterpret_cast<const XmlAttribute *>(link);
-    if (CompareAscii(attribute->Name, name) == 0) {
-      return attribute->Value;
-    }
-  }
-  return nullptr;
-}
-
 BOOLEAN ReadMask(const CHAR8 *text, UINT8 *mask) {
   UINT64 value = 0;
   if (!ReadDecimalText(text, kMaxMask, &value)) {
@@ -150,12 +138,12 @@ EFI_STATUS PacketRun::Run() {
 }
 
 EFI_STATUS PacketRun::ApplyEntries(XmlNode *permissions, XmlNode *results) {
-  for (LIST_ENTRY *link = permissions->ChildrenListHead.ForwardLink;
-       link != &permissions->ChildrenListHead; link = link->ForwardLink) {
+  for (XmlNode *element = XmlFirstChild(permissions); element != nullptr;
+       element = XmlNextSibling(element)) {
     const CHAR8 *id = nullptr;
     UINT8 pMask = 0;
     UINT8 dMask = 0;
-    if (EFI_ERROR(ReadPermissionElement(reinterpret_cast<XmlNode *>(link), &id, &pMask, &dMask))) {
+    if (EFI_ERROR(ReadPermissionElement(element, &id, &pMask, &dMask))) {
       return Malformed();
     }
     EFI_STATUS result = EFI_SUCCESS;
@@ -250,7 +238,7 @@ EFI_STATUS ReadAppendFlag(const XmlNode *Permissions, BOOLEAN *Append) {
   if (!XmlNamed(Permissions, kPermissionsName) || Append == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  const CHAR8 *value = FindAttributeValue(Permissions, "Append");
+  const CHAR8 *value = XmlFindAttribute(Permissions, "Append");
   if (value == nullptr) {
     return EFI_NOT_FOUND;
   }
@@ -262,14 +250,14 @@ EFI_STATUS ReadPermissionsDefaults(const XmlNode *Permissions, UINT8 *PMask, UIN
   if (!XmlNamed(Permissions, kPermissionsName) || PMask == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  const CHAR8 *defaultText = FindAttributeValue(Permissions, "Default");
+  const CHAR8 *defaultText = XmlFindAttribute(Permissions, "Default");
   if (defaultText == nullptr) {
     return EFI_NOT_FOUND;
   }
   if (!ReadMask(defaultText, PMask)) {
     return EFI_INVALID_PARAMETER;
   }
-  const CHAR8 *delegatedText = FindAttributeValue(Permissions, "Delegated");
+  const CHAR8 *delegatedText = XmlFindAttribute(Permissions, "Delegated");
   if (delegatedText == nullptr) {
     return EFI_SUCCESS;
   }

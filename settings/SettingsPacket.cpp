@@ -110,9 +110,8 @@ EFI_STATUS PacketRun::Run() {
 }
 
 EFI_STATUS PacketRun::ApplySettings(XmlNode *settings, XmlNode *results) {
-  for (LIST_ENTRY *link = settings->ChildrenListHead.ForwardLink;
-       link != &settings->ChildrenListHead; link = link->ForwardLink) {
-    const XmlNode *setting = reinterpret_cast<XmlNode *>(link);
+  for (const XmlNode *setting = XmlFirstChild(settings); setting != nullptr;
+       setting = XmlNextSibling(setting)) {
     const XmlNode *id = XmlFindChild(setting, "Id");
     const XmlNode *value = XmlFindChild(setting, "Value");
     if (id == nullptr || value == nullptr) {

@@ -93,6 +93,14 @@ EFI_STATUS XmlFreeTree(IN OUT XmlNode **Root);
    NULL (also for a NULL Node or Name). */
 XmlNode *XmlFindChild(IN CONST XmlNode *Node, IN CONST CHAR8 *Name);
 
+/* Walking the tree without touching its lists: the first child of Node,
+   the child after Node under its parent (NULL after the last, and for a
+   root), and the value of Node's first attribute named exactly Name. Each
+   answers NULL for a NULL argument. */
+XmlNode *XmlFirstChild(IN CONST XmlNode *Node);
+XmlNode *XmlNextSibling(IN CONST XmlNode *Node);
+CONST CHAR8 *XmlFindAttribute(IN CONST XmlNode *Node, IN CONST CHAR8 *Name);
+
 /* Diagnostic walk before serialising; this build has no diagnostic output
    and leaves the tree untouched. */
 VOID XmlDebugDump(IN CONST XmlNode *Node, IN UINTN Level);

@@ -226,6 +226,39 @@ EFI_STATUS XmlFreeTree(XmlNode **Root) {
   return status;
 }
 
+XmlNode *XmlFirstChild(const XmlNode *Node) {
+  if (Node == nullptr || Node->ChildrenListHead.ForwardLink == &Node->ChildrenListHead) {
+    return nullptr;
+  }
+  return const_cast<XmlNode *>(XmlNodeFromLink(Node->ChildrenListHead.ForwardLink));
+}
+
+XmlNode *XmlNextSibling(const XmlNode *Node) {
+  if (Node == nullptr || Node->ParentNode == nullptr ||
+      Node->Link.ForwardLink == &Node->ParentNode->ChildrenListHead) {
+    return nullptr;
+  }
+  return const_cast<XmlNode *>(XmlNodeFromLink(Node->Link.ForwardLink));
+}
+
+const CHAR8 *XmlFindAttribute(const XmlNode *Node, const CHAR8 *Name) {
+  if (Node == nullptr || Name == nullptr) {
+    return nullptr;
+  }
+  const LIST_ENTRY *head = &Node->AttributesListHead;
+  for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
+    const auto *attribute = reinterpret_cast<const XmlAttribute *>(link);
+    UINTN i = 0;
+    while (attribute->Name[i] == Name[i] && Name[i] != '\0') {
+      i++;
+    }
+    if (attribute->Name[i] == Name[i]) {
+      return attribute->Value;
+    }
+  }
+  return nullptr;
+}
+
 XmlNode *XmlFindChild(const XmlNode *Node, const CHAR8 *Name) {
   if (Node == nullptr || Name == nullptr) {
     return nullptr;

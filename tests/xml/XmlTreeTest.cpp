@@ -162,6 +162,33 @@ TEST_F(XmlTree, FindChildComparesWholeNamesUpToFiftyCharacters) {
   EXPECT_EQ(XmlFindChild(tree.get(), nullptr), nullptr);
 }
 
+TEST_F(XmlTree, WalkingHelpersFollowDocumentOrderAndCompareAttributeNamesExactly) {
+  TreeGuard tree;
+  ASSERT_EQ(XmlAddNode(nullptr, "R", nullptr, tree.address()), EFI_SUCCESS);
+  XmlNode *first;
+  XmlNode *second;
+  ASSERT_EQ(XmlAddNode(tree.get(), "A", nullptr, &first), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddNode(tree.get(), "B", "text", &second), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(tree.get(), "Append", "True"), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(tree.get(), "Default", "3"), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(tree.get(), "Append", "second"), EFI_SUCCESS);
+  EXPECT_EQ(XmlFirstChild(tree.get()), first);
+  EXPECT_EQ(XmlNextSibling(first), second);
+  EXPECT_EQ(XmlNextSibling(second), nullptr);
+  EXPECT_EQ(XmlNextSibling(tree.get()), nullptr) << "a root has no siblings";
+  EXPECT_EQ(XmlFirstChild(first), nullptr);
+  EXPECT_EQ(XmlFirstChild(nullptr), nullptr);
+  EXPECT_EQ(XmlNextSibling(nullptr), nullptr);
+  EXPECT_STREQ(XmlFindAttribute(tree.get(), "Append"), "True") << "the first of that name";
+  EXPECT_STREQ(XmlFindAttribute(tree.get(), "Default"), "3");
+  EXPECT_EQ(XmlFindAttribute(tree.get(), "Appen"), nullptr);
+  EXPECT_EQ(XmlFindAttribute(tree.get(), "AppendX"), nullptr);
+  EXPECT_EQ(XmlFindAttribute(tree.get(), "append"), nullptr);
+  EXPECT_EQ(XmlFindAttribute(first, "Append"), nullptr);
+  EXPECT_EQ(XmlFindAttribute(nullptr, "Append"), nullptr);
+  EXPECT_EQ(XmlFindAttribute(tree.get(), nullptr), nullptr);
+}
+
 TEST_F(XmlTree, FreeTreeReleasesEverythingAndClearsThePointer) {
   XmlNode *root = Chain(5);
   ASSERT_EQ(XmlAddAttribute(NthChild(root, 0), "a", "b"), EFI_SUCCESS);
