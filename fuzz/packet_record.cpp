@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "driver/Entry.h"
+#include "fuzz/FakeProviders.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/Authentication.h"
 #include "host/HostFirmware.h"
@@ -51,36 +52,7 @@ constexpr host::PacketKind kKind = host::PacketKind::Permissions;
 constexpr host::PacketKind kKind = host::PacketKind::Settings;
 #endif
 
-std::map<std::string, std::vector<UINT8>> &Values() {
-  static auto *values = new std::map<std::string, std::vector<UINT8>>;
-  return *values;
-}
-
-EFI_STATUS EFIAPI Set(const ZELM_SETTING_PROVIDER *This, UINTN Size, const VOID *Value,
-                      UINT64 *Flags) {
-  std::vector<UINT8> bytes(static_cast<const UINT8 *>(Value),
-                           static_cast<const UINT8 *>(Value) + Size);
-  if (Values()[This->Id] == bytes) {
-    *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
-  }
-  Values()[This->Id] = bytes;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI Get(const ZELM_SETTING_PROVIDER *This, UINTN *Size, VOID *Value) {
-  const std::vector<UINT8> &bytes = Values()[This->Id];
-  if (*Size < bytes.size()) {
-    *Size = bytes.size();
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *Size = bytes.size();
-  memcpy(Value, bytes.data(), bytes.size());
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI SetDefault(const ZELM_SETTING_PROVIDER *) {
-  return EFI_SUCCESS;
-}
+using fuzz::Values;
 
 struct Boot {
   host::Platform platform;
@@ -111,7 +83,8 @@ Boot &TheBoot() {
     };
     for (const Row &row : rows) {
       Values()[row.id] = row.value;
-      ZELM_SETTING_PROVIDER provider = {row.id, row.type, 0, Set, Get, Get, SetDefault};
+      ZELM_SETTING_PROVIDER provider = {
+          row.id, row.type, 0, fuzz::FakeSet, fuzz::FakeGet, fuzz::FakeGet, fuzz::FakeSetDefault};
       Check(support->RegisterProvider(support, &provider) == EFI_SUCCESS);
     }
     PermissionStore *store = CurrentPermissionStore();

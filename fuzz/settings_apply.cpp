@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "driver/Entry.h"
+#include "fuzz/FakeProviders.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 
@@ -29,36 +30,7 @@ void Check(bool condition) {
   }
 }
 
-std::map<std::string, std::vector<UINT8>> &Values() {
-  static auto *values = new std::map<std::string, std::vector<UINT8>>;
-  return *values;
-}
-
-EFI_STATUS EFIAPI Set(const ZELM_SETTING_PROVIDER *This, UINTN Size, const VOID *Value,
-                      UINT64 *Flags) {
-  std::vector<UINT8> bytes(static_cast<const UINT8 *>(Value),
-                           static_cast<const UINT8 *>(Value) + Size);
-  if (Values()[This->Id] == bytes) {
-    *Flags |= ZELM_SETTING_FLAG_UNCHANGED;
-  }
-  Values()[This->Id] = bytes;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI Get(const ZELM_SETTING_PROVIDER *This, UINTN *Size, VOID *Value) {
-  const std::vector<UINT8> &bytes = Values()[This->Id];
-  if (*Size < bytes.size()) {
-    *Size = bytes.size();
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  *Size = bytes.size();
-  memcpy(Value, bytes.data(), bytes.size());
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI SetDefault(const ZELM_SETTING_PROVIDER *) {
-  return EFI_SUCCESS;
-}
+using fuzz::Values;
 
 struct Boot {
   host::Platform platform;
@@ -91,7 +63,8 @@ Boot &TheBoot() {
     };
     for (const Row &row : rows) {
       Values()[row.id] = row.value;
-      ZELM_SETTING_PROVIDER provider = {row.id, row.type, 0, Set, Get, Get, SetDefault};
+      ZELM_SETTING_PROVIDER provider = {
+          row.id, row.type, 0, fuzz::FakeSet, fuzz::FakeGet, fuzz::FakeGet, fuzz::FakeSetDefault};
       Check(support->RegisterProvider(support, &provider) == EFI_SUCCESS);
     }
     b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
