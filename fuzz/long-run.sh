@@ -12,9 +12,9 @@ shift 2
 mkdir -p "$workdir"
 summary=""
 failed=0
-for spec in "$@"; do
-  name=${spec%%=*}
-  rest=${spec#*=}
+for target in "$@"; do
+  name=${target%%=*}
+  rest=${target#*=}
   binary=${rest%%=*}
   corpus=${rest#*=}
   findings="$workdir/findings-$name"
