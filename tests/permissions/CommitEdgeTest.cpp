@@ -266,4 +266,60 @@ TEST_F(CommitEdgeTest, IdentityChangesStoredByAWholeStoreWriteAreNotAppliedAgain
   ExpectMemoryIsSpp();
 }
 
+// Layout 2 carries the text with a 16-bit size: a record claiming more
+// than the driver ever makes did not come from ApplyPacket.
+TEST_F(CommitEdgeTest, AResultSizeAboveTheLimitIsRefusedOnlyWhereTheTextIsCarried) {
+  for (UINT8 formatVersion : {UINT8(2), UINT8(1)}) {
+    SCOPED_TRACE(int(formatVersion));
+    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
+                           gZelmPermissionVariableGuid);
+    auto packet = Deliver(kChange, kOwner, {.formatVersion = formatVersion, .sessionId = 9});
+    ZELM_APPLY_PACKET *record = packet->Record();
+    std::vector<CHAR8> text(ZELM_MAX_RESULT_SIZE + 1, 'x');
+    record->State = 4;
+    record->ResultText = text.data();
+    record->ResultSize = text.size();
+    const EFI_STATUS reported = Report(*packet);
+    record->ResultText = nullptr; // not the driver's to free
+    record->ResultSize = 0;
+    if (formatVersion == 2) {
+      EXPECT_EQ(reported, EFI_INVALID_PARAMETER);
+      EXPECT_TRUE(packet->ResultVariable().empty());
+    } else {
+      EXPECT_EQ(reported, EFI_SUCCESS);
+      EXPECT_EQ(packet->ResultVariable(), Kppr(1, EFI_SUCCESS, 9));
+    }
+  }
+}
+
+// A reload that cannot apply the remembered changes again (no pool) leaves
+// no store rather than one that gives a revoked right back.
+TEST_F(CommitEdgeTest, AReloadThatCannotReapplyTheChangesLeavesNoStore) {
+  size_t reached = 0;
+  for (size_t n = 1; n < 40; n++) {
+    SCOPED_TRACE(n);
+    BootWith(kZtd);
+    ZELM_AUTH_TOKEN ztd = Token(kZtd);
+    ASSERT_EQ(permission->IdentityChange(permission, &ztd, ZELM_IDENTITY_OWNER, 1), EFI_SUCCESS);
+    host::Pool &pool = firmware->BootPool();
+    const size_t failed = pool.Stats().failedAllocations;
+    pool.FailNth(n);
+    const EFI_STATUS status = ReloadPermissionStore();
+    const bool injected = pool.Stats().failedAllocations != failed;
+    pool.ClearFaults();
+    if (CurrentPermissionStore() == nullptr) {
+      EXPECT_TRUE(EFI_ERROR(status));
+      reached++;
+      continue;
+    }
+    ASSERT_TRUE(EntryOf("Zelm.Recovery.Enable").has_value());
+    EXPECT_EQ(EntryOf("Zelm.Recovery.Enable")->PMask, 0);
+    EXPECT_EQ(EntryOf("Zelm.ZtdKey.Enum")->PMask, 0);
+    if (!injected) {
+      break;
+    }
+  }
+  EXPECT_GE(reached, 3u);
+}
+
 } // namespace
