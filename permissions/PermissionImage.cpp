@@ -122,31 +122,43 @@ struct EntryLayout {
   return EFI_SUCCESS;
 }
 
-// TRUE when "_SPP" has the right attributes and holds Image apart from its
-// two times; *CreatedOn then receives the stored creation time. A default
-// store made afresh differs from the stored one only in CreatedOn, which
-// must not cost a flash write on every boot.
-BOOLEAN StoredImageEquals(UINT8 *image, UINTN size, EFI_TIME *createdOn) {
+// What "_SPP" holds against an image: the same store apart from its two
+// times (CreatedOn, SavedOn), with the stored creation time; or, when it is
+// stored with other attributes, a variable the write must delete first. A
+// default store made afresh differs from the stored one only in CreatedOn,
+// which must not cost a flash write on every boot.
+struct StoredImage {
+  BOOLEAN equal = FALSE;
+  BOOLEAN otherAttributes = FALSE;
+  EFI_TIME createdOn = {};
+};
+
+StoredImage ReadStoredImage(const UINT8 *image, UINTN size) {
+  StoredImage result;
   VOID *stored = nullptr;
   UINTN storedSize = 0;
   UINT32 attributes = 0;
   if (EFI_ERROR(GetVariableAllocWithAttributes(kPermissionStoreVariableName,
                                                &gZelmSettingsManagerVariableGuid, &stored,
                                                &storedSize, &attributes))) {
-    return FALSE;
+    return result;
   }
   PoolPtr<UINT8> guard(static_cast<UINT8 *>(stored));
-  if (storedSize != size || attributes != kStoredVariableAttributes) {
-    return FALSE;
+  if (attributes != kStoredVariableAttributes) {
+    result.otherAttributes = TRUE;
+    return result;
   }
   constexpr UINTN created = offsetof(PermissionImageHeader, CreatedOn);
-  constexpr UINTN times = 2 * sizeof(EFI_TIME);
+  constexpr UINTN afterTimes = offsetof(PermissionImageHeader, SavedOn) + sizeof(EFI_TIME);
   static_assert(offsetof(PermissionImageHeader, SavedOn) == created + sizeof(EFI_TIME),
                 "the two times are adjacent");
-  CopyMem(createdOn, guard.get() + created, sizeof(EFI_TIME));
-  ZeroMem(guard.get() + created, times);
-  ZeroMem(image + created, times);
-  return CompareMem(guard.get(), image, size) == 0;
+  if (storedSize != size) {
+    return result;
+  }
+  CopyMem(&result.createdOn, guard.get() + created, sizeof(EFI_TIME));
+  result.equal = CompareMem(guard.get(), image, created) == 0 &&
+                 CompareMem(guard.get() + afterTimes, image + afterTimes, size - afterTimes) == 0;
+  return result;
 }
 
 } // namespace
@@ -259,17 +271,19 @@ EFI_STATUS SavePermissionStore(PermissionStore *Store) {
   WritePermissionImage(Store, image.get());
   EFI_TIME now = {};
   (VOID) gRT->GetTime(&now, nullptr);
-  EFI_TIME storedCreatedOn = {};
-  if (StoredImageEquals(image.get(), size, &storedCreatedOn)) {
+  const StoredImage stored = ReadStoredImage(image.get(), size);
+  if (stored.equal) {
     // "_SPP" already holds this store, with the changes made in memory.
-    Store->CreatedOn = storedCreatedOn;
+    Store->CreatedOn = stored.createdOn;
     ForgetIdentityChanges();
     return EFI_SUCCESS;
   }
-  WritePermissionImage(Store, image.get());
   CopyMem(image.get() + offsetof(PermissionImageHeader, SavedOn), &now, sizeof(now));
-  (VOID) DeleteVariableOfOtherAttributes(
-      kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, kStoredVariableAttributes);
+  if (stored.otherAttributes) {
+    // The firmware refuses a write that changes a variable's attributes.
+    (VOID) gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid, 0, 0,
+                            nullptr);
+  }
   EFI_STATUS status =
       gRT->SetVariable(kPermissionStoreVariableName, &gZelmSettingsManagerVariableGuid,
                        kStoredVariableAttributes, size, image.get());
