@@ -7,7 +7,7 @@
 #include "host/Transport.h"
 #include "providers/BootOrderLock.h"
 #include "providers/BootSettings.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 

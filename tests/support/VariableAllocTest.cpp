@@ -1,7 +1,7 @@
 // Whole-variable reads into pool buffers.
 #include "support/VariableAlloc.h"
 #include "support/Pool.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 

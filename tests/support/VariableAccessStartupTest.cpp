@@ -8,13 +8,13 @@
 
 #include "support/RegionTable.h"
 #include "support/VariableAccess.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 
 using platformtest::PlatformTest;
 
-class PlatformStartupTest : public PlatformTest {
+class VariableAccessStartupTest : public PlatformTest {
 protected:
   // Makes the driver's initialisation fail: a settings-apply protocol is
   // already on the image handle.
@@ -27,7 +27,7 @@ protected:
   int blocker = 0;
 };
 
-TEST_F(PlatformStartupTest, RegionTableComesFromTheHobElseThePcd) {
+TEST_F(VariableAccessStartupTest, RegionTableComesFromTheHobElseThePcd) {
   struct Case {
     const char *name;
     bool hob;
@@ -58,7 +58,7 @@ TEST_F(PlatformStartupTest, RegionTableComesFromTheHobElseThePcd) {
   }
 }
 
-TEST_F(PlatformStartupTest, AnAddressOutsideTheMemoryMapStartsTheDriverWithoutATable) {
+TEST_F(VariableAccessStartupTest, AnAddressOutsideTheMemoryMapStartsTheDriverWithoutATable) {
   // A well-formed table that the memory map does not describe: only the
   // map may tell that an address can be read. Whole pages of its own, so
   // that no held block's page-aligned cover reaches it.
@@ -111,7 +111,7 @@ TEST_F(PlatformStartupTest, AnAddressOutsideTheMemoryMapStartsTheDriverWithoutAT
 // The header alone being in the map proves nothing about what follows:
 // the table's stated length and each region the driver reads must be
 // inside the map too, or they are not read.
-TEST_F(PlatformStartupTest, TableAndRegionsOutsideTheMemoryMapAreNotRead) {
+TEST_F(VariableAccessStartupTest, TableAndRegionsOutsideTheMemoryMapAreNotRead) {
   // Readable memory that the map does not describe, pages of its own.
   std::unique_ptr<UINT8, decltype(&std::free)> unmapped(
       static_cast<UINT8 *>(std::aligned_alloc(4096, 4096)), &std::free);
@@ -150,7 +150,7 @@ TEST_F(PlatformStartupTest, TableAndRegionsOutsideTheMemoryMapAreNotRead) {
   EXPECT_EQ(GetVariableRegionPointer(), nullptr);
 }
 
-TEST_F(PlatformStartupTest, ExitBootServicesSwitchesTheRegionTableOffOutsideSmm) {
+TEST_F(VariableAccessStartupTest, ExitBootServicesSwitchesTheRegionTableOffOutsideSmm) {
   for (bool inSmm : {false, true}) {
     SCOPED_TRACE(inSmm);
     platform.ClearHobs();
@@ -167,7 +167,7 @@ TEST_F(PlatformStartupTest, ExitBootServicesSwitchesTheRegionTableOffOutsideSmm)
   }
 }
 
-TEST_F(PlatformStartupTest, RegionsAreTakenFromTheTable) {
+TEST_F(VariableAccessStartupTest, RegionsAreTakenFromTheTable) {
   struct Case {
     const char *name;
     size_t variableRegionSize;
@@ -206,7 +206,7 @@ TEST_F(PlatformStartupTest, RegionsAreTakenFromTheTable) {
   }
 }
 
-TEST_F(PlatformStartupTest, PointersOfARuntimeImageGoToPointerConversion) {
+TEST_F(VariableAccessStartupTest, PointersOfARuntimeImageGoToPointerConversion) {
   enum When { Never, BeforeStart, AfterStart };
   struct Case {
     const char *name;
@@ -253,7 +253,7 @@ TEST_F(PlatformStartupTest, PointersOfARuntimeImageGoToPointerConversion) {
   }
 }
 
-TEST_F(PlatformStartupTest, FailedInitialisationUndoesThePath) {
+TEST_F(VariableAccessStartupTest, FailedInitialisationUndoesThePath) {
   enum Mode { Dxe, DxeRuntime, DxeRuntimeServiceLater, SmmWaiting, SmmReady };
   struct Case {
     const char *name;

@@ -1,7 +1,7 @@
 // Booting the driver on a platform with a region table, default stores and
 // the platform services of the configuration block.
-#ifndef ZELM_TESTS_PLATFORM_PLATFORM_TEST_SUPPORT_H_
-#define ZELM_TESTS_PLATFORM_PLATFORM_TEST_SUPPORT_H_
+#ifndef ZELM_TESTS_SUPPORT_PLATFORM_TEST_SUPPORT_H_
+#define ZELM_TESTS_SUPPORT_PLATFORM_TEST_SUPPORT_H_
 
 #include <platform/PlatformGuids.h>
 #include <uefi/Protocol/SmmVariable.h>

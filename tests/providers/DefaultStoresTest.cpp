@@ -5,7 +5,7 @@
 
 #include "host/PlatformRegions.h"
 #include "providers/DefaultStores.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 

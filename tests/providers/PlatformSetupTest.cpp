@@ -8,7 +8,7 @@
 #include "providers/BootOrderLock.h"
 #include "providers/PlatformSetup.h"
 #include "support/VariableAccess.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cctype>
 
 #include "support/VariableAccess.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/PlatformTestSupport.h"
 
 namespace {
 
