@@ -85,6 +85,7 @@ std::string PacketXml(const std::vector<std::string> &ids, int pMask) {
 // the variable writes of one kept packet.
 int PacketApply() {
   host::Platform platform;
+  platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
   platform.SetClock(2026, 12, 9, 10, 20, 30);
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
@@ -171,6 +172,7 @@ int PacketApply() {
 // Permission decisions and loading "_SPP" on the fullest store.
 int DecisionsAndLoad() {
   host::Platform platform;
+  platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
       firmware.InstallProtocol(gZelmAuthenticationProtocolGuid,

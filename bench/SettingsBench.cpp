@@ -135,6 +135,8 @@ double ParseNs(const std::string &xml) {
 
 int Run(const Payload &p) {
   host::Platform platform;
+  platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
+  platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
   host::Firmware firmware(platform);
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
       firmware.InstallProtocol(gZelmAuthenticationProtocolGuid,

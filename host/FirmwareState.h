@@ -24,7 +24,8 @@
 namespace host {
 
 struct FirmwareState {
-  explicit FirmwareState(Platform &p) : platform(p), bootPool("boot services"), smmPool("SMRAM") {}
+  explicit FirmwareState(Platform &p)
+      : platform(p), bootPool("boot services", p.poolKind), smmPool("SMRAM", p.poolKind) {}
 
   Platform &platform;
   Pool bootPool;

@@ -139,6 +139,11 @@ public:
   // Bytes the store charges for the variables with (or without) NON_VOLATILE.
   size_t StoreUsage(bool nonVolatile) const;
 
+  // --- Pool. ---
+  // The pool kind of the boots that begin from now: benchmarks take the
+  // firmware pool, tests keep the checking one (host/HostPool.h).
+  PoolKind poolKind = PoolKind::kChecking;
+
   // --- Variable fault injection and log. ---
   // The n-th SetVariable from now (1 = next) returns Status and changes nothing.
   void FailSetVariable(size_t n, EFI_STATUS status);

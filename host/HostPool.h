@@ -1,6 +1,13 @@
 // A tracked memory pool: every block is recorded with its size, so tests can
 // ask for live blocks, peak use and leaks, and allocations can be made to
 // fail on demand.
+//
+// Two kinds. The checking pool (tests) fills fresh and freed blocks with
+// patterns and keeps a table of live blocks, so a Free of a pointer it did
+// not hand out is caught. The firmware pool (benchmarks) keeps what a
+// firmware pool keeps: a header before each block with its size, on a list
+// of live blocks; it neither fills nor looks a pointer up, so it cannot tell
+// a bad Free and costs what firmware's pool costs.
 #ifndef ZELM_HOST_HOST_POOL_H_
 #define ZELM_HOST_HOST_POOL_H_
 
@@ -22,6 +29,8 @@ struct PoolStats {
   size_t invalidFrees = 0;      // Free of a pointer the pool did not hand out
 };
 
+enum class PoolKind { kChecking, kFirmware };
+
 struct PoolBlock {
   VOID *address = nullptr;
   size_t size = 0;
@@ -31,7 +40,7 @@ struct PoolBlock {
 
 class Pool {
 public:
-  explicit Pool(std::string name);
+  explicit Pool(std::string name, PoolKind kind = PoolKind::kChecking);
   ~Pool();
   Pool(const Pool &) = delete;
   Pool &operator=(const Pool &) = delete;
@@ -59,15 +68,23 @@ public:
   // All live blocks, oldest first.
   std::vector<PoolBlock> LiveBlocks() const { return LiveSince(0); }
   // TRUE when Address is the start of a live block.
-  bool Owns(const VOID *address) const { return blocks_.count(address) != 0; }
+  bool Owns(const VOID *address) const;
   // Frees every live block; returns what was freed.
   std::vector<PoolBlock> ReleaseAll();
   const std::string &Name() const { return name_; }
 
 private:
+  struct Header; // before each block of the firmware pool
+
   bool InjectedFailure();
+  VOID *TakeChecked(EFI_MEMORY_TYPE type, UINTN size);
+  VOID *TakeFirmware(EFI_MEMORY_TYPE type, UINTN size);
+  EFI_STATUS FreeChecked(VOID *buffer);
+  EFI_STATUS FreeFirmware(VOID *buffer);
 
   std::string name_;
+  PoolKind kind_;
+  Header *firmwareBlocks_ = nullptr; // newest first
   std::unordered_map<const VOID *, PoolBlock> blocks_;
   PoolStats stats_;
   size_t serial_ = 0;

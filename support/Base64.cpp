@@ -31,6 +31,55 @@ bool IsSpace(CHAR8 c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Sextets of the four characters at In as one 24-bit group, or a value
+// above 0xFFFFFF when one of them is outside the alphabet (0xFF sets the
+// high bits).
+UINT32 GroupAt(const UINT8 *in) {
+  const UINT32 a = kSextets.value[in[0]];
+  const UINT32 b = kSextets.value[in[1]];
+  const UINT32 c = kSextets.value[in[2]];
+  const UINT32 d = kSextets.value[in[3]];
+  return (a << 18 | b << 12 | c << 6 | d) | ((a | b | c | d) & 0xC0) << 24;
+}
+
+// Whole groups of four alphabet characters from In, the bulk of any text:
+// how many characters they take, up to the first character outside the
+// alphabet or the last whole group. With Out given, their bytes are written
+// there, Room allowing.
+UINTN DecodeGroups(const UINT8 *in, UINTN length, UINT8 *out, UINTN room) {
+  UINTN i = 0;
+  if (out == nullptr) {
+    while (i + 4 <= length && GroupAt(in + i) <= 0xFFFFFF) {
+      i += 4;
+    }
+    return i;
+  }
+  // Groups whose three bytes fit, then at most one that fits in part.
+  UINT8 *const end = out + room;
+  while (i + 4 <= length && end - out >= 3) {
+    const UINT32 group = GroupAt(in + i);
+    if (group > 0xFFFFFF) {
+      return i;
+    }
+    out[0] = static_cast<UINT8>(group >> 16);
+    out[1] = static_cast<UINT8>(group >> 8);
+    out[2] = static_cast<UINT8>(group);
+    out += 3;
+    i += 4;
+  }
+  if (i + 4 <= length && out != end) {
+    const UINT32 group = GroupAt(in + i);
+    if (group > 0xFFFFFF) {
+      return i;
+    }
+    for (UINTN k = 0; out + k != end; k++) {
+      out[k] = static_cast<UINT8>(group >> (16 - 8 * k));
+    }
+    i += 4;
+  }
+  return i + DecodeGroups(in + i, length - i, nullptr, 0);
+}
+
 // Checks the whole text and counts its bytes; with Out given, also writes
 // the first Limit of them. Writing happens only in a second walk, after a
 // first one without Out has accepted the text.
@@ -41,25 +90,13 @@ EFI_STATUS Decode(const CHAR8 *in, UINTN length, UINT8 *out, UINTN limit, UINTN 
   UINTN padding = 0;  // "=" seen so far
   UINTN produced = 0;
   for (UINTN i = 0; i < length; ++i) {
-    // Whole groups of four alphabet characters, the bulk of any text.
-    while (inGroup == 0 && padding == 0 && i + 4 <= length) {
-      const UINT8 *p = reinterpret_cast<const UINT8 *>(in + i);
-      const UINT32 a = kSextets.value[p[0]];
-      const UINT32 b = kSextets.value[p[1]];
-      const UINT32 c = kSextets.value[p[2]];
-      const UINT32 d = kSextets.value[p[3]];
-      // Any byte outside the alphabet (0xFF) sets the high bits.
-      if (((a | b | c | d) & 0xC0) != 0) {
-        break;
-      }
-      const UINT32 group = a << 18 | b << 12 | c << 6 | d;
-      for (UINTN k = 0; k < 3; k++) {
-        if (out != nullptr && produced < limit) {
-          out[produced] = static_cast<UINT8>(group >> (16 - 8 * k));
-        }
-        ++produced;
-      }
-      i += 4;
+    if (inGroup == 0 && padding == 0) {
+      const UINT8 *from = reinterpret_cast<const UINT8 *>(in + i);
+      const UINTN taken = out == nullptr || produced >= limit
+                              ? DecodeGroups(from, length - i, nullptr, 0)
+                              : DecodeGroups(from, length - i, out + produced, limit - produced);
+      produced += taken / 4 * 3;
+      i += taken;
     }
     if (i >= length) {
       break;

@@ -13,7 +13,20 @@ protected:
   }
 };
 
-TEST_F(PoolTest, AllocationParametersFollowUefi) {
+// What both pool kinds promise: UEFI's parameters, the counters, the
+// injected faults and the live blocks of a leak report.
+class PoolKindTest : public PoolTest, public ::testing::WithParamInterface<host::PoolKind> {
+protected:
+  void SetUp() override {
+    platform.poolKind = GetParam();
+    Reboot();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PoolKindTest,
+                         ::testing::Values(host::PoolKind::kChecking, host::PoolKind::kFirmware));
+
+TEST_P(PoolKindTest, AllocationParametersFollowUefi) {
   struct Case {
     EFI_MEMORY_TYPE type;
     UINTN size;
@@ -41,7 +54,7 @@ TEST_F(PoolTest, AllocationParametersFollowUefi) {
   EXPECT_EQ(firmware->BootPool().Stats().liveCount, 0u);
 }
 
-TEST_F(PoolTest, StatsTrackLiveAndPeak) {
+TEST_P(PoolKindTest, StatsTrackLiveAndPeak) {
   VOID *a = Allocate(100);
   VOID *b = Allocate(50);
   const host::PoolStats &stats = firmware->BootPool().Stats();
@@ -65,7 +78,7 @@ TEST_F(PoolTest, FreeOfUnknownPointerIsCounted) {
   EXPECT_EQ(firmware->BootPool().Stats().invalidFrees, 2u);
 }
 
-TEST_F(PoolTest, FailNthFailsExactlyThatOne) {
+TEST_P(PoolKindTest, FailNthFailsExactlyThatOne) {
   firmware->BootPool().FailNth(3);
   VOID *a = Allocate(1);
   VOID *b = Allocate(1);
@@ -77,7 +90,7 @@ TEST_F(PoolTest, FailNthFailsExactlyThatOne) {
   }
 }
 
-TEST_F(PoolTest, FailAllAfterFailsEverythingUntilCleared) {
+TEST_P(PoolKindTest, FailAllAfterFailsEverythingUntilCleared) {
   firmware->BootPool().FailAllAfter(1);
   VOID *a = Allocate(1);
   Allocate(1, EFI_OUT_OF_RESOURCES);
@@ -88,7 +101,7 @@ TEST_F(PoolTest, FailAllAfterFailsEverythingUntilCleared) {
   bs()->FreePool(b);
 }
 
-TEST_F(PoolTest, LimitCapsLiveBytes) {
+TEST_P(PoolKindTest, LimitCapsLiveBytes) {
   firmware->BootPool().SetLimit(100);
   VOID *a = Allocate(60);
   Allocate(41, EFI_OUT_OF_RESOURCES);
@@ -103,7 +116,7 @@ TEST_F(PoolTest, FreshPoolIsNotZeroed) {
   bs()->FreePool(bytes);
 }
 
-TEST_F(PoolTest, MarkSeesOnlyLaterLeaks) {
+TEST_P(PoolKindTest, MarkSeesOnlyLaterLeaks) {
   VOID *early = Allocate(5);
   size_t mark = firmware->BootPool().Mark();
   VOID *freed = Allocate(6);
@@ -131,6 +144,25 @@ TEST_F(PoolTest, DestructionFreesAndReportsLeaks) {
   EXPECT_EQ(report.invalidFrees, 1u);
   EXPECT_EQ(report.openEvents, 1u);
   EXPECT_EQ(firmware->BootPool().Stats().totalAllocations, 0u);
+}
+
+TEST_P(PoolKindTest, EndOfBootReportsAndFreesEveryLiveBlock) {
+  VOID *kept = Allocate(24);
+  VOID *freedFirst = Allocate(16);
+  Allocate(32);
+  VOID *freedLast = Allocate(8);
+  ASSERT_EQ(bs()->FreePool(freedFirst), EFI_SUCCESS);
+  ASSERT_EQ(bs()->FreePool(freedLast), EFI_SUCCESS);
+  EXPECT_TRUE(firmware->BootPool().Owns(kept));
+  EXPECT_FALSE(firmware->BootPool().Owns(freedLast));
+  Reboot();
+  const host::BootReport &report = platform.LastBoot();
+  ASSERT_EQ(report.leakedBlocks.size(), 2u);
+  EXPECT_EQ(report.leakedBlocks[0].address, kept);
+  EXPECT_EQ(report.leakedBlocks[0].size, 24u);
+  EXPECT_EQ(report.leakedBlocks[1].size, 32u);
+  EXPECT_EQ(report.leakedBytes, 56u);
+  EXPECT_EQ(report.invalidFrees, 0u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,25 @@ TEST(Base64Decode, Sizes) {
   EXPECT_EQ(Base64Decode(text.data(), text.size(), out.data(), &size), EFI_BUFFER_TOO_SMALL);
   EXPECT_EQ(size, 6u);
   EXPECT_EQ(std::string(out.begin(), out.end()), "foob");
+
+  // Every room, at and between group boundaries, over a text that mixes
+  // whole groups, white space and a padded end: the bytes that fit and
+  // nothing past them.
+  const std::string mixed = "VGhlIHF1aWNr IGJyb3du\nIGZveA==";
+  const std::string decoded = "The quick brown fox";
+  for (UINTN room = 1; room <= decoded.size() + 2; room++) {
+    SCOPED_TRACE(room);
+    std::vector<UINT8> buffer(decoded.size() + 4, 0xA5);
+    size = room;
+    EXPECT_EQ(Base64Decode(mixed.data(), mixed.size(), buffer.data(), &size),
+              room < decoded.size() ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS);
+    EXPECT_EQ(size, decoded.size());
+    const UINTN written = std::min<UINTN>(room, decoded.size());
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written), decoded.substr(0, written));
+    for (UINTN i = room; i < buffer.size(); i++) {
+      EXPECT_EQ(buffer[i], 0xA5) << "byte " << i;
+    }
+  }
 
   // No buffer: only counts, whatever the size says.
   for (UINTN given : {UINTN{0}, UINTN{100}}) {
