@@ -28,13 +28,7 @@ bench:
 	@.ci/ensure-packages $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target zelm-bench zelm-permission-bench zelm-settings-bench zelm-boot-bench zelm-stack-bench zelm-sim
-	$(BUILD)/bench/zelm-stack-bench
-	cmake --build $(BUILD) --target zelm-stack-usage
-	$(BUILD)/bench/zelm-permission-bench
-	$(BUILD)/bench/zelm-settings-bench
-	$(BUILD)/bench/zelm-boot-bench
-	$(BUILD)/bench/zelm-bench
-	tools/zelm-sim/bench/fleet-check.sh $(BUILD)/tools/zelm-sim/zelm-sim
+	bench/run.sh $(BUILD)
 
 fuzz: build
 	cmake --build $(BUILD) -j $(JOBS) --target fuzz-long

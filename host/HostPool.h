@@ -61,6 +61,8 @@ public:
 
   // Counters since the pool was made.
   const PoolStats &Stats() const { return stats_; }
+  // Starts peakBytes again from the live bytes, to measure one operation.
+  void ResetPeak() { stats_.peakBytes = stats_.liveBytes; }
   // Serial of the latest allocation; pass it to LiveSince.
   size_t Mark() const { return serial_; }
   // Blocks still live that were allocated after Mark() returned mark.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,3 +168,25 @@ TEST(CompareAsciiCount, SettingIdLengthAndUnterminated) {
 }
 
 } // namespace
+
+// The length of a text that may lack its NUL: every start alignment, every
+// limit and every NUL position (or none), on a block exactly Limit long, so
+// that a read past it shows up under the address sanitizer.
+TEST(BoundedLength, EveryAlignmentLimitAndNulPosition) {
+  for (size_t offset = 0; offset < 8; offset++) {
+    for (size_t limit = 0; limit <= 40; limit++) {
+      for (size_t nul = 0; nul <= limit; nul++) { // nul == limit: none
+        std::unique_ptr<char[]> block(new char[offset + limit]);
+        char *text = block.get() + offset;
+        for (size_t i = 0; i < limit; i++) {
+          text[i] = i == nul ? '\0' : static_cast<char>(0x80 | (i + 1)); // high bits set
+        }
+        ASSERT_EQ(BoundedLength(text, limit), nul)
+            << "offset " << offset << " limit " << limit << " nul " << nul;
+      }
+    }
+  }
+  const CHAR16 wide[] = {u'a', u'b', 0, u'c'};
+  EXPECT_EQ(BoundedLength(wide, 4), 2u);
+  EXPECT_EQ(BoundedLength(wide, 1), 1u);
+}
