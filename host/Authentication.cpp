@@ -13,50 +13,8 @@ namespace host {
 
 namespace {
 
-constexpr size_t kHeaderSize = 8; // length, signer, reserved: covered by the digest
 constexpr UINT32 kCertSelector1 = 2;
 constexpr UINT32 kCertSelector2 = 3;
-
-// A fixed secret per signer byte (a SplitMix64 finaliser over a constant),
-// so signatures are reproducible and differ between identities.
-UINT64 Secret(UINT8 signer) {
-  UINT64 x = 0x5A454C4D4B455930ull + signer;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
-UINT64 Fnv1a(UINT64 hash, const void *bytes, size_t size) {
-  const auto *p = static_cast<const UINT8 *>(bytes);
-  for (size_t i = 0; i < size; i++) {
-    hash = (hash ^ p[i]) * 0x100000001B3ull;
-  }
-  return hash;
-}
-
-UINT64 Digest(const UINT8 (&header)[kHeaderSize], const void *data, size_t size) {
-  UINT8 secret[8];
-  UINT64 key = Secret(header[4]);
-  for (size_t i = 0; i < sizeof(secret); i++) {
-    secret[i] = static_cast<UINT8>(key >> (8 * i));
-  }
-  UINT64 hash = Fnv1a(0xCBF29CE484222325ull, secret, sizeof(secret));
-  hash = Fnv1a(hash, header, kHeaderSize);
-  return Fnv1a(hash, data, size);
-}
-
-UINT32 ReadUint32(const UINT8 *p) {
-  return static_cast<UINT32>(p[0]) | static_cast<UINT32>(p[1]) << 8 |
-         static_cast<UINT32>(p[2]) << 16 | static_cast<UINT32>(p[3]) << 24;
-}
-
-UINT64 ReadUint64(const UINT8 *p) {
-  UINT64 value = 0;
-  for (size_t i = 0; i < 8; i++) {
-    value |= static_cast<UINT64>(p[i]) << (8 * i);
-  }
-  return value;
-}
 
 } // namespace
 
@@ -99,21 +57,10 @@ struct AuthenticationService {
     if (a->authenticateStatus != EFI_SUCCESS) {
       return a->authenticateStatus;
     }
-    // The caller has no size to give: the length field comes first, and
-    // the rest of the block is read only when it claims the fixed size
-    // (the driver has checked that that many bytes are there).
-    UINT8 block[kSignatureBlockSize];
-    std::memcpy(block, Signature, sizeof(UINT32));
-    if (ReadUint32(block) != kSignatureBlockSize) {
-      return EFI_SECURITY_VIOLATION;
-    }
-    std::memcpy(block, Signature, sizeof(block));
-    UINT8 header[kHeaderSize];
-    std::memcpy(header, block, sizeof(header));
-    UINT8 signer = header[4];
-    UINT8 enrolled = a->firmware_.GetPlatform().authentication.Enrolled();
-    if (signer == 0 || (signer & ~enrolled) != 0 ||
-        ReadUint64(block + kHeaderSize) != Digest(header, Data, DataSize)) {
+    UINT8 signer = 0;
+    const UINT8 enrolled = a->firmware_.GetPlatform().authentication.Enrolled();
+    if (!ReadTestSignature(Data, DataSize, static_cast<const UINT8 *>(Signature), &signer) ||
+        signer == 0 || (signer & ~enrolled) != 0) {
       return EFI_SECURITY_VIOLATION;
     }
     return Guarded([&] {
@@ -210,12 +157,8 @@ ZELM_AUTH_TOKEN Authentication::IssueToken(UINT32 identityMask) {
 }
 
 std::vector<UINT8> Authentication::Sign(const void *data, size_t size, UINT8 signer) {
-  UINT8 header[kHeaderSize] = {static_cast<UINT8>(kSignatureBlockSize), 0, 0, 0, signer, 0, 0, 0};
-  UINT64 digest = Digest(header, data, size);
-  std::vector<UINT8> block(header, header + kHeaderSize);
-  for (size_t i = 0; i < 8; i++) {
-    block.push_back(static_cast<UINT8>(digest >> (8 * i)));
-  }
+  std::vector<UINT8> block(kSignatureBlockSize);
+  SignTestData(data, size, signer, block.data());
   return block;
 }
 

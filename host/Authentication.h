@@ -2,19 +2,15 @@
 // ZELM_AUTHENTICATION_PROTOCOL over the platform's enrolment
 // (host::AuthenticationKeys). It verifies signature blocks made by Sign,
 // issues and tracks tokens, and lets a test inject failures and count calls.
-//
-// Signature block (kSignatureBlockSize bytes, little-endian):
-//   0  UINT32 total length of the block (always kSignatureBlockSize)
-//   4  UINT8  signer: the identity bits that signed
-//   5  UINT8  reserved[3], zero
-//   8  UINT64 digest: FNV-1a-64 over the signer's secret (8 bytes), bytes
-//             0..7 of the block, then the data
-// The secret is derived from the signer byte alone, so every identity bit
-// has its own fixed key and signatures are the same on every run.
+// The blocks are those of the OVMF harness (efi/harness/TestSignature.h);
+// any non-zero signer byte whose bits are all enrolled counts, so a packet
+// can carry several identities at once.
 #ifndef ZELM_HOST_AUTHENTICATION_H_
 #define ZELM_HOST_AUTHENTICATION_H_
 
 #include <zelm/ZelmAuthentication.h>
+
+#include "efi/harness/TestSignature.h"
 
 #include <cstddef>
 #include <map>
@@ -26,7 +22,7 @@ namespace host {
 class Firmware;
 
 // Length of every signature block.
-constexpr size_t kSignatureBlockSize = 16;
+constexpr size_t kSignatureBlockSize = HARNESS_SIGNATURE_SIZE;
 
 // Calls of each protocol operation, whatever their outcome.
 struct AuthenticationCalls {

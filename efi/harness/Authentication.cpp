@@ -17,6 +17,10 @@ BOOLEAN DecodeToken(const ZELM_AUTH_TOKEN *Token, UINT8 *Mask) {
   return TRUE;
 }
 
+BOOLEAN OneBit(UINT8 value) {
+  return value != 0 && (value & (value - 1)) == 0;
+}
+
 EFI_STATUS EFIAPI GetEnrolledIdentities(ZELM_AUTHENTICATION_PROTOCOL *, UINT8 *Mask) {
   if (Mask == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -35,8 +39,8 @@ EFI_STATUS EFIAPI Authenticate(ZELM_AUTHENTICATION_PROTOCOL *, const VOID *Data,
   }
   *Token = 0;
   UINT8 signer = 0;
-  if (!VerifyTestSignature(Data, DataSize, static_cast<const UINT8 *>(Signature), &signer) ||
-      (signer & enrolledIdentities) == 0) {
+  if (!ReadTestSignature(Data, DataSize, static_cast<const UINT8 *>(Signature), &signer) ||
+      !OneBit(signer) || (signer & enrolledIdentities) == 0) {
     return EFI_SECURITY_VIOLATION;
   }
   *Token = HarnessToken(signer);

@@ -31,10 +31,6 @@ UINT64 Checksum(const SignatureBlock &block, const VOID *data, UINTN size) {
   return Fnv(hash, static_cast<const UINT8 *>(data), size);
 }
 
-BOOLEAN OneBit(UINT8 value) {
-  return value != 0 && (value & (value - 1)) == 0;
-}
-
 } // namespace
 
 VOID SignTestData(const VOID *Data, UINTN DataSize, UINT8 Signer, UINT8 *Block) {
@@ -45,7 +41,7 @@ VOID SignTestData(const VOID *Data, UINTN DataSize, UINT8 Signer, UINT8 *Block) 
   CopyMem(Block, &block, sizeof(block));
 }
 
-BOOLEAN VerifyTestSignature(const VOID *Data, UINTN DataSize, const UINT8 *Block, UINT8 *Signer) {
+BOOLEAN ReadTestSignature(const VOID *Data, UINTN DataSize, const UINT8 *Block, UINT8 *Signer) {
   if (Data == nullptr || Block == nullptr || Signer == nullptr) {
     return FALSE;
   }
@@ -56,8 +52,8 @@ BOOLEAN VerifyTestSignature(const VOID *Data, UINTN DataSize, const UINT8 *Block
   }
   SignatureBlock block = {};
   CopyMem(&block, Block, sizeof(block));
-  if (!OneBit(block.Signer) || block.Reserved[0] != 0 || block.Reserved[1] != 0 ||
-      block.Reserved[2] != 0 || block.Checksum != Checksum(block, Data, DataSize)) {
+  if (block.Reserved[0] != 0 || block.Reserved[1] != 0 || block.Reserved[2] != 0 ||
+      block.Checksum != Checksum(block, Data, DataSize)) {
     return FALSE;
   }
   *Signer = block.Signer;
