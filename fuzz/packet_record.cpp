@@ -33,9 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Entry.h"
-#include "fuzz/FakeProviders.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzBoot.h"
 #include "host/Authentication.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
@@ -54,50 +52,15 @@ constexpr host::PacketKind kKind = host::PacketKind::Settings;
 
 using fuzz::Values;
 
-struct Boot {
-  host::Platform platform;
-  std::unique_ptr<host::Firmware> firmware;
-  ZELM_APPLY_PACKET_PROTOCOL *apply = nullptr;
-  std::vector<UINT8> spp; // the store every input starts from
-};
-
-Boot &TheBoot() {
-  static Boot *boot = [] {
-    auto *b = new Boot;
-    b->platform.authentication.Enrol(0xFF);
-    b->firmware = std::make_unique<host::Firmware>(b->platform);
-    b->firmware->InstallAuthentication();
-    Check(b->firmware->RunImage(ZelmDriverEntry) == EFI_SUCCESS);
-    b->firmware->SignalEventGroup(gZelmSettingAccessStartEventGroupGuid);
-    auto *support = static_cast<ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *>(
-        b->firmware->FindProtocol(gZelmSettingProviderSupportProtocolGuid));
-    struct Row {
-      const char *id;
-      UINT32 type;
-      std::vector<UINT8> value;
-    };
-    static const Row rows[] = {
-        {"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
-        {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
-        {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}},
-    };
-    for (const Row &row : rows) {
-      Values()[row.id] = row.value;
-      ZELM_SETTING_PROVIDER provider = {
-          row.id, row.type, 0, fuzz::FakeSet, fuzz::FakeGet, fuzz::FakeGet, fuzz::FakeSetDefault};
-      Check(support->RegisterProvider(support, &provider) == EFI_SUCCESS);
-    }
-    PermissionStore *store = CurrentPermissionStore();
-    Check(store != nullptr);
-    Check(AddPermissionEntry(store, "Device.A", 0x01, 0x80) == EFI_SUCCESS);
-    Check(AddPermissionEntry(store, "Device.B", 0x81, 0x10) == EFI_SUCCESS);
-    store->Dirty = TRUE;
-    Check(SavePermissionStore(store) == EFI_SUCCESS);
-    b->spp = b->platform.FindVariable(u"_SPP", gZelmSettingsManagerVariableGuid)->data;
-    b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(b->firmware->FindProtocol(
-        kKind == host::PacketKind::Settings ? gZelmSettingsApplyProtocolGuid
-                                            : gZelmPermissionsApplyProtocolGuid));
-    Check(b->apply != nullptr);
+fuzz::FuzzBoot &TheBoot() {
+  static fuzz::FuzzBoot *boot = [] {
+    fuzz::FuzzBoot *b = fuzz::StartBoot(0xFF, kKind == host::PacketKind::Settings
+                                                  ? gZelmSettingsApplyProtocolGuid
+                                                  : gZelmPermissionsApplyProtocolGuid);
+    fuzz::RegisterFakeSettings(*b, {{"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
+                                    {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
+                                    {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}}});
+    fuzz::SaveStartingStore(*b, {{"Device.A", 0x01, 0x80}, {"Device.B", 0x81, 0x10}});
     return b;
   }();
   return *boot;
@@ -148,7 +111,7 @@ bool SettingsEqual(const std::map<std::string, std::vector<UINT8>> &a) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  Boot &boot = TheBoot();
+  fuzz::FuzzBoot &boot = TheBoot();
   fuzz::Input in(data, size);
   const uint8_t options = in.Byte();
   const uint8_t formatVersion = in.Byte();

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Entry.h"
+#include "fuzz/FuzzBoot.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 #include "permissions/PermissionImage.h"
@@ -29,45 +29,20 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    abort();
-  }
-}
+using fuzz::Check;
 
-struct Boot {
-  host::Platform platform;
-  std::unique_ptr<host::Firmware> firmware;
-  ZELM_APPLY_PACKET_PROTOCOL *apply = nullptr;
-  std::vector<UINT8> spp; // the store every input starts from
-};
-
-Boot &TheBoot() {
-  static Boot *boot = [] {
-    auto *b = new Boot;
-    b->platform.authentication.Enrol(0xFF);
-    b->firmware = std::make_unique<host::Firmware>(b->platform);
-    b->firmware->InstallAuthentication();
-    Check(b->firmware->RunImage(ZelmDriverEntry) == EFI_SUCCESS);
-    b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
-        b->firmware->FindProtocol(gZelmPermissionsApplyProtocolGuid));
-    PermissionStore *store = CurrentPermissionStore();
-    Check(b->apply != nullptr && store != nullptr);
+fuzz::FuzzBoot &TheBoot() {
+  static fuzz::FuzzBoot *boot = [] {
+    fuzz::FuzzBoot *b = fuzz::StartBoot(0xFF, gZelmPermissionsApplyProtocolGuid);
     // Entries owned by each delegating bit, shared, and owned by nobody.
-    const struct {
-      const char *id;
-      UINT8 pMask;
-      UINT8 dMask;
-    } rows[] = {{"Device.A", 0x01, 0x80}, {"Device.B", 0x81, 0x90}, {"Device.C", 0x11, 0x10},
-                {"Device.D", 0x41, 0x60}, {"Device.E", 0x09, 0x00}, {"Device.F", 0xF9, 0x01}};
-    for (const auto &row : rows) {
-      Check(AddPermissionEntry(store, row.id, row.pMask, row.dMask) == EFI_SUCCESS);
-    }
-    store->Version = 5;
-    store->LowestSupportedVersion = 2;
-    store->Dirty = TRUE;
-    Check(SavePermissionStore(store) == EFI_SUCCESS);
-    b->spp = b->platform.FindVariable(u"_SPP", gZelmSettingsManagerVariableGuid)->data;
+    fuzz::SaveStartingStore(*b,
+                            {{"Device.A", 0x01, 0x80},
+                             {"Device.B", 0x81, 0x90},
+                             {"Device.C", 0x11, 0x10},
+                             {"Device.D", 0x41, 0x60},
+                             {"Device.E", 0x09, 0x00},
+                             {"Device.F", 0xF9, 0x01}},
+                            5, 2);
     return b;
   }();
   return *boot;
@@ -110,7 +85,7 @@ size_t EntryCount(PermissionStore *store) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  Boot &boot = TheBoot();
+  fuzz::FuzzBoot &boot = TheBoot();
   if (size < 1 || size > ZELM_MAX_PACKET_SIZE - 64) {
     return 0;
   }

@@ -17,58 +17,26 @@
 #include <string>
 #include <vector>
 
-#include "driver/Entry.h"
-#include "fuzz/FakeProviders.h"
+#include "fuzz/FuzzBoot.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) {
-    abort();
-  }
-}
+using fuzz::Check;
 
 using fuzz::Values;
 
-struct Boot {
-  host::Platform platform;
-  std::unique_ptr<host::Firmware> firmware;
-  ZELM_APPLY_PACKET_PROTOCOL *apply = nullptr;
-};
-
-Boot &TheBoot() {
-  static Boot *boot = [] {
-    auto *b = new Boot;
-    b->platform.authentication.Enrol(ZELM_IDENTITY_LOCAL | ZELM_IDENTITY_OWNER);
-    b->firmware = std::make_unique<host::Firmware>(b->platform);
-    b->firmware->InstallAuthentication();
-    Check(b->firmware->RunImage(ZelmDriverEntry) == EFI_SUCCESS);
-    b->firmware->SignalEventGroup(gZelmSettingAccessStartEventGroupGuid);
-    auto *support = static_cast<ZELM_SETTING_PROVIDER_SUPPORT_PROTOCOL *>(
-        b->firmware->FindProtocol(gZelmSettingProviderSupportProtocolGuid));
-    struct Row {
-      const char *id;
-      UINT32 type;
-      std::vector<UINT8> value;
-    };
-    static const Row rows[] = {
-        {"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
-        {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
-        {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}},
-        {"Device.Cert", ZELM_SETTING_TYPE_CERT, {3}},
-        {"Device.Keys", ZELM_SETTING_TYPE_SECUREBOOTKEYS, {0}},
-        {"Device.Port", ZELM_SETTING_TYPE_USBPORT, {0}},
-    };
-    for (const Row &row : rows) {
-      Values()[row.id] = row.value;
-      ZELM_SETTING_PROVIDER provider = {
-          row.id, row.type, 0, fuzz::FakeSet, fuzz::FakeGet, fuzz::FakeGet, fuzz::FakeSetDefault};
-      Check(support->RegisterProvider(support, &provider) == EFI_SUCCESS);
-    }
-    b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
-        b->firmware->FindProtocol(gZelmSettingsApplyProtocolGuid));
+fuzz::FuzzBoot &TheBoot() {
+  static fuzz::FuzzBoot *boot = [] {
+    fuzz::FuzzBoot *b =
+        fuzz::StartBoot(ZELM_IDENTITY_LOCAL | ZELM_IDENTITY_OWNER, gZelmSettingsApplyProtocolGuid);
+    fuzz::RegisterFakeSettings(*b, {{"Device.A.Enable", ZELM_SETTING_TYPE_ENABLE, {0}},
+                                    {"Device.Name", ZELM_SETTING_TYPE_STRING, {'n', 0}},
+                                    {"Device.Blob", ZELM_SETTING_TYPE_BINARY, {1, 2}},
+                                    {"Device.Cert", ZELM_SETTING_TYPE_CERT, {3}},
+                                    {"Device.Keys", ZELM_SETTING_TYPE_SECUREBOOTKEYS, {0}},
+                                    {"Device.Port", ZELM_SETTING_TYPE_USBPORT, {0}}});
     return b;
   }();
   return *boot;
@@ -77,7 +45,7 @@ Boot &TheBoot() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  Boot &boot = TheBoot();
+  fuzz::FuzzBoot &boot = TheBoot();
   if (size < 1 || size > ZELM_MAX_PACKET_SIZE - 64) {
     return 0;
   }

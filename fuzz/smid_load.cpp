@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Entry.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzBoot.h"
 #include "host/HostFirmware.h"
 #include "host/Transport.h"
 #include "settings/SettingsManagerData.h"
@@ -29,23 +28,10 @@ namespace {
 
 using fuzz::Check;
 
-struct Boot {
-  host::Platform platform;
-  std::unique_ptr<host::Firmware> firmware;
-  ZELM_APPLY_PACKET_PROTOCOL *apply = nullptr;
-};
-
-Boot &TheBoot() {
-  static Boot *boot = [] {
-    auto *b = new Boot;
-    b->platform.authentication.Enrol(ZELM_IDENTITY_OWNER);
-    b->firmware = std::make_unique<host::Firmware>(b->platform);
-    b->firmware->InstallAuthentication();
-    Check(b->firmware->RunImage(ZelmDriverEntry) == EFI_SUCCESS);
+fuzz::FuzzBoot &TheBoot() {
+  static fuzz::FuzzBoot *boot = [] {
+    fuzz::FuzzBoot *b = fuzz::StartBoot(ZELM_IDENTITY_OWNER, gZelmSettingsApplyProtocolGuid);
     b->firmware->SignalEventGroup(gZelmSettingAccessStartEventGroupGuid);
-    b->apply = static_cast<ZELM_APPLY_PACKET_PROTOCOL *>(
-        b->firmware->FindProtocol(gZelmSettingsApplyProtocolGuid));
-    Check(b->apply != nullptr);
     return b;
   }();
   return *boot;
@@ -81,7 +67,7 @@ Model Expected(const std::vector<UINT8> &bytes, uint32_t attributes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  Boot &boot = TheBoot();
+  fuzz::FuzzBoot &boot = TheBoot();
   fuzz::Input in(data, size);
   const uint8_t pick = in.Byte();
   const uint32_t attributes = pick == 0 ? 3u : pick;
