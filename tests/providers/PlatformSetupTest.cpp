@@ -14,12 +14,10 @@ namespace {
 
 using platformtest::Bytes;
 using platformtest::CountingSmmVariable;
+using platformtest::HostileGetVariable;
+using platformtest::kHostileGetVariables;
 using platformtest::Pattern;
 using platformtest::PlatformTest;
-using platformtest::ProbeFourGiB;
-using platformtest::ProbeSizeZero;
-using platformtest::ProbeSucceeds;
-using platformtest::ReadOverclaims;
 
 std::vector<UINT8> Hex(const char *text) {
   std::vector<UINT8> out;
@@ -92,18 +90,8 @@ TEST_F(PlatformSetupTest, ReadFailuresLeaveNoCopy) {
 
 TEST_F(PlatformSetupTest, HostileVariableServiceAnswers) {
   ASSERT_EQ(StartDriver(), EFI_SUCCESS);
-  struct Case {
-    const char *name;
-    EFI_GET_VARIABLE service;
-    EFI_STATUS status;
-  } cases[] = {
-      {"probe succeeds", ProbeSucceeds, EFI_UNSUPPORTED},
-      {"probe reports size 0", ProbeSizeZero, EFI_UNSUPPORTED},
-      {"probe reports 4 GiB", ProbeFourGiB, EFI_OUT_OF_RESOURCES},
-      {"read claims more than the buffer", ReadOverclaims, EFI_BAD_BUFFER_SIZE},
-  };
   EFI_GET_VARIABLE original = firmware->RuntimeServices()->GetVariable;
-  for (const Case &c : cases) {
+  for (const HostileGetVariable &c : kHostileGetVariables) {
     SCOPED_TRACE(c.name);
     firmware->RuntimeServices()->GetVariable = c.service;
     size_t mark = firmware->BootPool().Mark();

@@ -51,6 +51,19 @@ inline EFI_STATUS EFIAPI ReadOverclaims(CHAR16 *, EFI_GUID *, UINT32 *, UINTN *s
   return data == nullptr ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
 }
 
+// Each of them, with the status a read that allocates its buffer must give.
+struct HostileGetVariable {
+  const char *name;
+  EFI_GET_VARIABLE service;
+  EFI_STATUS status;
+};
+inline constexpr HostileGetVariable kHostileGetVariables[] = {
+    {"probe succeeds", ProbeSucceeds, EFI_UNSUPPORTED},
+    {"probe reports size 0", ProbeSizeZero, EFI_UNSUPPORTED},
+    {"probe reports 4 GiB", ProbeFourGiB, EFI_OUT_OF_RESOURCES},
+    {"read claims more than the buffer", ReadOverclaims, EFI_BAD_BUFFER_SIZE},
+};
+
 // EFI_SMM_VARIABLE_PROTOCOL that counts its calls and forwards them to the
 // boot's variable services.
 struct CountingSmmVariable {

@@ -5,12 +5,10 @@
 
 namespace {
 
+using platformtest::HostileGetVariable;
+using platformtest::kHostileGetVariables;
 using platformtest::Pattern;
 using platformtest::PlatformTest;
-using platformtest::ProbeFourGiB;
-using platformtest::ProbeSizeZero;
-using platformtest::ProbeSucceeds;
-using platformtest::ReadOverclaims;
 
 class VariableAllocTest : public PlatformTest {
 protected:
@@ -96,18 +94,8 @@ TEST_F(VariableAllocTest, FailuresLeaveNothingAllocated) {
 // A GetVariable that answers the size probe with success (or with a size
 // of 0) never makes a call succeed without a buffer.
 TEST_F(VariableAllocTest, HostileGetVariableAnswers) {
-  struct Case {
-    const char *name;
-    EFI_GET_VARIABLE service;
-    EFI_STATUS status;
-  } cases[] = {
-      {"probe succeeds", ProbeSucceeds, EFI_UNSUPPORTED},
-      {"probe reports size 0", ProbeSizeZero, EFI_UNSUPPORTED},
-      {"probe reports 4 GiB", ProbeFourGiB, EFI_OUT_OF_RESOURCES},
-      {"read claims more than the buffer", ReadOverclaims, EFI_BAD_BUFFER_SIZE},
-  };
   EFI_GET_VARIABLE original = firmware->RuntimeServices()->GetVariable;
-  for (const Case &c : cases) {
+  for (const HostileGetVariable &c : kHostileGetVariables) {
     SCOPED_TRACE(c.name);
     firmware->RuntimeServices()->GetVariable = c.service;
     size_t mark = firmware->BootPool().Mark();
