@@ -98,6 +98,16 @@ template <typename Visit> VOID WalkEntries(const TableView &view, Visit &&visit)
   return hit ? EFI_SUCCESS : EFI_NOT_FOUND;
 }
 
+// The table, read through View, and its N-th non-ignored entry of Type.
+[[nodiscard]] EFI_STATUS OpenNthEntry(const EFI_GUID *type, UINT32 n, TableView *view,
+                                      PLATFORM_REGION_TABLE_ENTRY *found) {
+  EFI_STATUS status = OpenTable(view);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  return FindNthEntry(*view, type, n, found);
+}
+
 } // namespace
 
 VOID SetPlatformRegionTable(const VOID *Table) {
@@ -138,12 +148,8 @@ EFI_STATUS GetPlatformRegionEntry(const EFI_GUID *Type, UINT32 N, EFI_GUID *SubI
     return EFI_INVALID_PARAMETER;
   }
   TableView view;
-  EFI_STATUS status = OpenTable(&view);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
   PLATFORM_REGION_TABLE_ENTRY entry;
-  status = FindNthEntry(view, Type, N, &entry);
+  EFI_STATUS status = OpenNthEntry(Type, N, &view, &entry);
   if (EFI_ERROR(status)) {
     return status;
   }
@@ -238,12 +244,8 @@ EFI_STATUS GetPlatformRegionAddress(const EFI_GUID *Type, UINT32 N, UINT64 *Addr
     return EFI_INVALID_PARAMETER;
   }
   TableView view;
-  EFI_STATUS status = OpenTable(&view);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
   PLATFORM_REGION_TABLE_ENTRY entry;
-  status = FindNthEntry(view, Type, N, &entry);
+  EFI_STATUS status = OpenNthEntry(Type, N, &view, &entry);
   if (EFI_ERROR(status)) {
     return status;
   }
