@@ -28,7 +28,7 @@ BOOLEAN ReadSignatureLength(const ZELM_APPLY_PACKET *Packet, UINT32 *Length) {
 }
 
 UINTN PayloadTextLength(const ZELM_APPLY_PACKET *Packet) {
-  return BoundedLength(Packet->Payload, Packet->PayloadSize);
+  return BufferTextLength(Packet->Payload, Packet->PayloadSize);
 }
 
 VOID FormatStatusText(EFI_STATUS Status, StatusText *Out) {

@@ -11,32 +11,30 @@
 inline constexpr UINTN MAX_TEXT_LENGTH = 1000000;
 
 // Characters before the first NUL among the first Limit of Text; Limit
-// when none of them is a NUL. Reads no character past Limit.
+// when none of them is a NUL. Reads no character past the first NUL or
+// Limit, so Limit may exceed the buffer of a terminated text.
 template <typename Char> inline UINTN BoundedLength(const Char *Text, UINTN Limit) {
   UINTN length = 0;
-  if constexpr (sizeof(Char) == 1) {
-    // Packets and values run to tens of KiB: eight bytes a step, on
-    // aligned words that lie wholly within Limit.
-    while (length < Limit && (reinterpret_cast<UINTN>(Text + length) & 7) != 0) {
-      if (Text[length] == 0) {
-        return length;
-      }
-      length++;
-    }
-    constexpr UINT64 kOnes = 0x0101010101010101ull;
-    while (Limit - length >= 8) {
-      UINT64 word;
-      __builtin_memcpy(&word, Text + length, 8);
-      if (((word - kOnes) & ~word & (kOnes << 7)) != 0) {
-        break; // a NUL among these eight
-      }
-      length += 8;
-    }
-  }
   while (length < Limit && Text[length] != 0) {
     length++;
   }
   return length;
+}
+
+// The same for a buffer whose Size bytes are all there to read (a packet's
+// payload, tens of KiB): eight bytes a step.
+inline UINTN BufferTextLength(const CHAR8 *Buffer, UINTN Size) {
+  constexpr UINT64 kOnes = 0x0101010101010101ull;
+  UINTN length = 0;
+  while (Size - length >= 8) {
+    UINT64 word;
+    __builtin_memcpy(&word, Buffer + length, 8);
+    if (((word - kOnes) & ~word & (kOnes << 7)) != 0) {
+      break; // a NUL among these eight
+    }
+    length += 8;
+  }
+  return length + BoundedLength(Buffer + length, Size - length);
 }
 
 // Formatter mode flags.

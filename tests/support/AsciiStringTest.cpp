@@ -171,7 +171,9 @@ TEST(CompareAsciiCount, SettingIdLengthAndUnterminated) {
 
 // The length of a text that may lack its NUL: every start alignment, every
 // limit and every NUL position (or none), on a block exactly Limit long, so
-// that a read past it shows up under the address sanitizer.
+// that a read past it shows up under the address sanitizer. BoundedLength
+// also stops at the NUL of a terminated text whose limit lies far past its
+// buffer.
 TEST(BoundedLength, EveryAlignmentLimitAndNulPosition) {
   for (size_t offset = 0; offset < 8; offset++) {
     for (size_t limit = 0; limit <= 40; limit++) {
@@ -183,6 +185,11 @@ TEST(BoundedLength, EveryAlignmentLimitAndNulPosition) {
         }
         ASSERT_EQ(BoundedLength(text, limit), nul)
             << "offset " << offset << " limit " << limit << " nul " << nul;
+        ASSERT_EQ(BufferTextLength(text, limit), nul)
+            << "offset " << offset << " limit " << limit << " nul " << nul;
+        if (nul < limit) {
+          ASSERT_EQ(BoundedLength(text, MAX_TEXT_LENGTH), nul);
+        }
       }
     }
   }
