@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/BenchAuthentication.h"
+#include "bench/CallCost.h"
 #include "bench/PlatformTime.h"
 #include "driver/Entry.h"
 #include "host/HostFirmware.h"
@@ -129,56 +130,31 @@ int PacketApply() {
     parseNs = std::min(parseNs, elapsed.count());
   }
 
-  // What one packet through the three calls cost; ns is that of
-  // ApplyPacket and CompletePacket, negative when the packet was not
-  // applied and kept with results of the expected size.
-  struct Cost {
-    double ns = -1;
-    double ownNs = 0; // without the variable services
-    size_t writes = 0;
-    size_t reads = 0;
-    size_t peakPool = 0; // pool bytes above those live before
-  };
+  // One packet through the three calls: the cost of ApplyPacket and
+  // CompletePacket, failed unless the packet was applied and kept with
+  // results of the expected size.
   auto keepOnce = [&](const std::string &xml) {
     host::Delivery delivery(platform, host::PacketKind::Permissions,
                             host::SignPacket(xml, ZELM_IDENTITY_OWNER));
     ZELM_APPLY_PACKET *record = delivery.Record();
-    const size_t before = platform.SetVariableLog().size();
-    platform.ClearGetVariableCalls();
-    host::Pool &pool = firmware.BootPool();
-    pool.ResetPeak();
-    const size_t live = pool.Stats().liveBytes;
-    (void)PlatformTime::TakeNs();
-    auto start = std::chrono::steady_clock::now();
-    EFI_STATUS status = apply->ApplyPacket(apply, record);
-    std::chrono::duration<double, std::nano> applied = std::chrono::steady_clock::now() - start;
-    double platformNs = PlatformTime::TakeNs();
+    CallMeter meter(platform, firmware);
+    EFI_STATUS status = meter.Time([&] { return apply->ApplyPacket(apply, record); });
     EFI_STATUS report = apply->ReportResult(apply, record);
-    (void)PlatformTime::TakeNs();
-    start = std::chrono::steady_clock::now();
-    EFI_STATUS complete = apply->CompletePacket(apply, record, 2);
-    std::chrono::duration<double, std::nano> kept = std::chrono::steady_clock::now() - start;
-    platformNs += PlatformTime::TakeNs();
-    Cost cost;
-    cost.writes = platform.SetVariableLog().size() - before;
-    cost.reads = platform.GetVariableCalls();
-    cost.peakPool = pool.Stats().peakBytes - live;
+    EFI_STATUS complete = meter.Time([&] { return apply->CompletePacket(apply, record, 2); });
+    const CallCost cost =
+        meter.Cost(status == EFI_SUCCESS && report == EFI_SUCCESS && complete == EFI_SUCCESS &&
+                   record->ResultSize == ResultBytes(count));
     platform.ClearSetVariableLog();
-    if (status == EFI_SUCCESS && report == EFI_SUCCESS && complete == EFI_SUCCESS &&
-        record->ResultSize == ResultBytes(count)) {
-      cost.ns = applied.count() + kept.count();
-      cost.ownNs = cost.ns - platformNs;
-    }
     return cost;
   };
   if (keepOnce(xmlA).ns < 0) { // the first one adds the entries
     std::fprintf(stderr, "zelm-permission-bench: the packet was not applied\n");
     return 1;
   }
-  Cost best{1e18};
+  CallCost best{1e18};
   for (int r = 0; r < 30; r++) {
     for (const std::string *xml : {&xmlB, &xmlA}) {
-      const Cost cost = keepOnce(*xml);
+      const CallCost cost = keepOnce(*xml);
       if (cost.ns < 0) {
         std::fprintf(stderr, "zelm-permission-bench: the packet was not applied\n");
         return 1;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/BenchAuthentication.h"
+#include "bench/CallCost.h"
 #include "bench/PlatformTime.h"
 #include "driver/Entry.h"
 #include "host/HostFirmware.h"
@@ -168,42 +169,21 @@ int Run(const Payload &p) {
   const std::string xmlA = Xml(p, p.valuesA);
   const std::string xmlB = Xml(p, p.valuesB);
   const double parseNs = ParseNs(xmlA);
-  // What one delivery cost.
-  struct Cost {
-    double ns = -1;      // ApplyPacket, or negative when it failed
-    double ownNs = 0;    // without the platform's code
-    size_t writes = 0;   // SetVariable calls
-    size_t reads = 0;    // GetVariable calls
-    size_t peakPool = 0; // pool bytes above those live before
-  };
   auto applyOnce = [&](const std::string &xml) {
     host::Delivery delivery(platform, host::PacketKind::Settings,
                             host::SignPacket(xml, ZELM_IDENTITY_LOCAL));
-    const size_t before = platform.SetVariableLog().size();
-    platform.ClearGetVariableCalls();
-    host::Pool &pool = firmware.BootPool();
-    pool.ResetPeak();
-    const size_t live = pool.Stats().liveBytes;
-    (void)PlatformTime::TakeNs();
-    auto start = std::chrono::steady_clock::now();
-    EFI_STATUS status = apply->ApplyPacket(apply, delivery.Record());
-    std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
-    Cost cost;
-    cost.ownNs = elapsed.count() - PlatformTime::TakeNs();
-    cost.ns = status == EFI_SUCCESS ? elapsed.count() : -1.0;
-    cost.writes = platform.SetVariableLog().size() - before;
-    cost.reads = platform.GetVariableCalls();
-    cost.peakPool = pool.Stats().peakBytes - live;
-    return cost;
+    CallMeter meter(platform, firmware);
+    EFI_STATUS status = meter.Time([&] { return apply->ApplyPacket(apply, delivery.Record()); });
+    return meter.Cost(status == EFI_SUCCESS);
   };
   // The fastest of the runs; its counts are those of every run.
-  auto fastest = [](const Cost &a, const Cost &b) { return b.ns < a.ns ? b : a; };
+  auto fastest = [](const CallCost &a, const CallCost &b) { return b.ns < a.ns ? b : a; };
   if (applyOnce(xmlA).ns < 0) { // first packet: values and "_SMID" written
     std::fprintf(stderr, "zelm-settings-bench: the packet was refused\n");
     return 1;
   }
-  Cost unchanged{1e18};
-  Cost changed{1e18};
+  CallCost unchanged{1e18};
+  CallCost changed{1e18};
   for (int r = 0; r < 30; r++) {
     unchanged = fastest(unchanged, applyOnce(xmlA));
     changed = fastest(changed, applyOnce(xmlB));
