@@ -1,0 +1,64 @@
+# The firmware sources: what the EFI image and the host library build from
+# the driver's folders, in one list. (The XML library stands on its own and
+# keeps its list in xml/sources.cmake.)
+set(ZELM_FIRMWARE_SOURCES
+  support/FirmwareTables.cpp
+  support/Guids.cpp
+  support/Pool.cpp
+  support/AsciiString.cpp
+  support/Base64.cpp
+  support/Format.cpp
+  support/NumberParse.cpp
+  support/PacketRecord.cpp
+  support/PacketXml.cpp
+  support/ProtocolNotify.cpp
+  support/PublishedDocument.cpp
+  support/ValueText.cpp
+  support/XmlPool.cpp
+  support/MappedRange.cpp
+  support/RegionTable.cpp
+  support/StartupResources.cpp
+  support/VariableAccess.cpp
+  support/VariableAccessStartup.cpp
+  support/VariableAlloc.cpp
+  driver/DriverInitialize.cpp
+  driver/Entry.cpp
+  driver/Hob.cpp
+  driver/HookRegistry.cpp
+  driver/LibraryStartup.cpp
+  driver/Smm.cpp
+  driver/TimerCalibration.cpp
+  settings/CurrentSettings.cpp
+  settings/Registry.cpp
+  settings/SettingAccess.cpp
+  settings/SettingsApply.cpp
+  settings/SettingsManagerData.cpp
+  settings/SettingsPacket.cpp
+  settings/SettingsVariables.cpp
+  settings/ValueConversion.cpp
+  permissions/CurrentPermissions.cpp
+  permissions/Identities.cpp
+  permissions/IdentityChanges.cpp
+  permissions/PermissionCheck.cpp
+  permissions/PermissionImage.cpp
+  permissions/PermissionIndicator.cpp
+  permissions/PermissionProtocol.cpp
+  permissions/PermissionStore.cpp
+  permissions/PermissionsApply.cpp
+  permissions/PermissionsPacket.cpp
+  identity/DeviceIdentifier.cpp
+  identity/SmbiosBounds.cpp
+  identity/SmbiosStrings.cpp
+  providers/AssetTagSetting.cpp
+  providers/BootOrderLock.cpp
+  providers/BootSettings.cpp
+  providers/PasswordSetting.cpp
+  providers/ProviderLibrary.cpp
+  providers/SettingVariable.cpp
+  providers/StringSettings.cpp
+  providers/VirtualizationSetting.cpp
+  providers/XpbtSetting.cpp
+  providers/DefaultStores.cpp
+  providers/PlatformSetup.cpp
+)
+list(TRANSFORM ZELM_FIRMWARE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)
