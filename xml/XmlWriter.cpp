@@ -2,14 +2,6 @@
 // writing pass fills it. Both walk the tree without recursion.
 #include "XmlInternal.h"
 
-#define RETURN_ON_ERROR(expr)                                                                      \
-  do {                                                                                             \
-    EFI_STATUS status_ = (expr);                                                                   \
-    if (EFI_ERROR(status_)) {                                                                      \
-      return status_;                                                                              \
-    }                                                                                              \
-  } while (0)
-
 namespace {
 
 struct Frame {
@@ -231,17 +223,36 @@ public:
   CHAR8 *cursor() const { return cursor_; }
 
   EFI_STATUS Start(const XmlNode *node) {
+    EFI_STATUS status;
     if (node->XmlDeclaration != nullptr) {
-      RETURN_ON_ERROR(PutString(node->XmlDeclaration));
+      status = PutString(node->XmlDeclaration);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
     }
-    RETURN_ON_ERROR(PutTagged('<', node->Name, XmlNameLength(node), 0));
+    status = PutTagged('<', node->Name, XmlNameLength(node), 0);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     const LIST_ENTRY *head = &node->AttributesListHead;
     for (const LIST_ENTRY *link = head->ForwardLink; link != head; link = link->ForwardLink) {
       const XmlAttribute *attribute = XmlAttributeFromLink(link);
-      RETURN_ON_ERROR(PutTagged(' ', attribute->Name, XmlNameLength(attribute), '='));
-      RETURN_ON_ERROR(PutChar('"'));
-      RETURN_ON_ERROR(PutEscaped(attribute->Value, XmlValueLength(attribute)));
-      RETURN_ON_ERROR(PutChar('"'));
+      status = PutTagged(' ', attribute->Name, XmlNameLength(attribute), '=');
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      status = PutChar('"');
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      status = PutEscaped(attribute->Value, XmlValueLength(attribute));
+      if (EFI_ERROR(status)) {
+        return status;
+      }
+      status = PutChar('"');
+      if (EFI_ERROR(status)) {
+        return status;
+      }
     }
     return EFI_SUCCESS;
   }
@@ -249,9 +260,15 @@ public:
   EFI_STATUS Empty() { return PutBytes(" />", 3); }
 
   EFI_STATUS Text(const XmlNode *node) {
-    RETURN_ON_ERROR(PutChar('>'));
+    EFI_STATUS status = PutChar('>');
+    if (EFI_ERROR(status)) {
+      return status;
+    }
     if (node->Value != nullptr) {
-      RETURN_ON_ERROR(PutEscaped(node->Value, XmlValueLength(node)));
+      status = PutEscaped(node->Value, XmlValueLength(node));
+      if (EFI_ERROR(status)) {
+        return status;
+      }
     }
     return EFI_SUCCESS;
   }
@@ -312,19 +329,26 @@ private:
   // Escapes while copying, a plain run at a time; the measuring pass has
   // checked the value against its limit.
   [[nodiscard]] XML_HOT_INLINE EFI_STATUS PutEscaped(const CHAR8 *value, UINTN length) {
+    EFI_STATUS status;
     if (plain_.NextIsPlain()) {
       return PutBytes(value, length);
     }
     UINTN i = 0;
     for (;;) {
       UINTN run = PlainRunLength(value + i, length - i);
-      RETURN_ON_ERROR(PutBytes(value + i, run));
+      status = PutBytes(value + i, run);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
       i += run;
       if (i == length) {
         return EFI_SUCCESS;
       }
       UINT8 c = static_cast<UINT8>(value[i++]);
-      RETURN_ON_ERROR(PutBytes(XmlEscapeReference(c), kXmlEscapeExtra.extra[c] + 1U));
+      status = PutBytes(XmlEscapeReference(c), kXmlEscapeExtra.extra[c] + 1U);
+      if (EFI_ERROR(status)) {
+        return status;
+      }
     }
   }
 
