@@ -127,7 +127,10 @@ XmlFailure XmlLexer::NextInDoctype() {
 
 XmlFailure XmlLexer::InternalSubset() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   switch (c.Class) {
   case XmlClassSpace:
     return RequiredWhitespace(XmlStateSubsetSpace);
@@ -140,7 +143,10 @@ XmlFailure XmlLexer::InternalSubset() {
     return XmlFailure::NotImplemented;
   case XmlClassLess:
     Take(c);
-    XML_TRY(scan_.Peek(p_, c));
+    failure = scan_.Peek(p_, c);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (c.Class != XmlClassBang) {
       return Error();
     }
@@ -153,7 +159,10 @@ XmlFailure XmlLexer::InternalSubset() {
 
 XmlFailure XmlLexer::AttributeDefinition() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class == XmlClassSpace) {
     return RequiredWhitespace(XmlStateAttlistSpace);
   }
@@ -166,7 +175,10 @@ XmlFailure XmlLexer::AttributeDefinition() {
 
 XmlFailure XmlLexer::AttributeType() {
   XmlRun following;
-  XML_TRY(SkipWhitespace(following));
+  XmlFailure failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (following.Class == XmlClassLeftParen) {
     return Expect(XmlClassLeftParen, XmlStateEnumerationOpen);
   }
@@ -175,10 +187,16 @@ XmlFailure XmlLexer::AttributeType() {
 
 XmlFailure XmlLexer::DefaultDeclaration() {
   XmlRun following;
-  XML_TRY(SkipWhitespace(following));
+  XmlFailure failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (following.Class == XmlClassHash) {
     XmlRun hash;
-    XML_TRY(scan_.Peek(p_, hash));
+    failure = scan_.Peek(p_, hash);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     Take(hash);
     return KeywordFrom(kDefaultDeclarations, 3);
   }
@@ -187,7 +205,10 @@ XmlFailure XmlLexer::DefaultDeclaration() {
 
 XmlFailure XmlLexer::DefaultValueEnd() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class != state_.QuoteClass) {
     Error();
     return XmlFailure::UnterminatedLiteral;
@@ -199,15 +220,24 @@ XmlFailure XmlLexer::DefaultValueEnd() {
 // "%" for a parameter entity; otherwise the whitespace before the name.
 XmlFailure XmlLexer::EntityStart() {
   XmlRun following;
-  XML_TRY(SkipWhitespace(following));
+  XmlFailure failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (following.Class == XmlClassPercent) {
     XmlRun percent;
-    XML_TRY(scan_.Peek(p_, percent));
+    failure = scan_.Peek(p_, percent);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     Take(percent);
     return Emit(XmlStateParameterEntity);
   }
   XmlRun name;
-  XML_TRY(scan_.Name(p_, name, following));
+  failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
@@ -216,41 +246,65 @@ XmlFailure XmlLexer::EntityStart() {
 
 XmlFailure XmlLexer::EntityDefinition() {
   XmlRun following;
-  XML_TRY(SkipWhitespace(following));
+  XmlFailure failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (XmlIsQuote(following.Class)) {
     return OpeningQuote(XmlStateEntityValueQuote);
   }
   XmlRun name;
-  XML_TRY(scan_.Name(p_, name, following));
+  failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
   INT32 result;
-  XML_TRY(scan_.Keyword(name, kXmlKeywordSystem, result));
+  failure = scan_.Keyword(name, kXmlKeywordSystem, result);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (result == 0) {
     Take(name);
     return Emit(XmlStateEntitySystem);
   }
-  XML_TRY(scan_.Keyword(name, kXmlKeywordPublic, result));
+  failure = scan_.Keyword(name, kXmlKeywordPublic, result);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (result != 0) {
     return Error();
   }
   Take(name);
-  XML_TRY(SkipWhitespace(following));
+  failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   return Emit(XmlStateEntityPublic);
 }
 
 XmlFailure XmlLexer::AfterSystemLiteral() {
   XmlRun following;
-  XML_TRY(SkipWhitespace(following));
+  XmlFailure failure = SkipWhitespace(following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (following.Class == XmlClassGreater) {
     return Expect(XmlClassGreater, XmlStateEntityDeclClose);
   }
   XmlRun name;
-  XML_TRY(scan_.Name(p_, name, following));
+  failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   INT32 result = -1;
   if (name.Class == XmlClassOther) {
-    XML_TRY(scan_.Keyword(name, kXmlKeywordNdata, result));
+    failure = scan_.Keyword(name, kXmlKeywordNdata, result);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
   }
   if (result != 0) {
     return Error();
@@ -261,7 +315,10 @@ XmlFailure XmlLexer::AfterSystemLiteral() {
 
 XmlFailure XmlLexer::PublicIdentifier() {
   XmlRun run;
-  XML_TRY(scan_.PubidChars(p_, run));
+  XmlFailure failure = scan_.PubidChars(p_, run);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   Take(run);
   return Emit(XmlStatePublicId);
 }

@@ -92,9 +92,16 @@ public:
     p_ = state_.Position;
     state = state_.State;
     Outcome outcome;
+#if defined(__OPTIMIZE_SIZE__)
     do {
-      outcome = StepIn(States());
+      outcome = state >= 0 && state < kXmlFirstDoctypeState
+                    ? Make(kXmlMarkupRules.Rule[state], state)
+                    : Outcome::HandedOver;
     } while (outcome == Outcome::Made);
+#else
+    outcome =
+        state >= 0 && state < XmlStateCount ? kHandlers.At[state](*this, p_) : Outcome::HandedOver;
+#endif
     state_.Position = p_;
     state_.State = state;
     return outcome != Outcome::Stopped;
@@ -103,24 +110,63 @@ public:
 private:
   static constexpr INT32 kHandOver = -1;
 
-  template <typename T, T... S> struct StateList {};
-  using States = __make_integer_seq<StateList, INT32, kXmlFirstDoctypeState>;
-
   enum class Outcome { Made, Stopped, HandedOver };
 
-  // Each state's rule is known where its token is made and handed to the
-  // sink: one branch per state, and the rule's arguments fold into its step.
-  // Built for size, the rule is read from the table.
-  template <INT32... S> XML_HOT_INLINE Outcome StepIn(StateList<INT32, S...>) {
-#if defined(__OPTIMIZE_SIZE__)
-    return state >= 0 && state < kXmlFirstDoctypeState ? Make(kXmlMarkupRules.Rule[state], state)
-                                                       : Outcome::HandedOver;
-#else
-    Outcome outcome = Outcome::HandedOver;
-    (void)((state == S && (outcome = Make(kXmlMarkupRules.Rule[S], S), true)) || ...);
-    return outcome;
-#endif
+#if !defined(__OPTIMIZE_SIZE__)
+  // Threaded: each state's handler makes its token with the state's rule
+  // folded in, then jumps straight to the handler of the state it reached.
+  // One indirect jump per state rather than one shared by all, so the jump
+  // after an element name predicts the "> or attribute" that follows it.
+  using Handler = Outcome (*)(Reader &, const UINT8 *);
+
+  template <INT32 S> XML_HOT_FLATTEN static Outcome Handle(Reader &reader, const UINT8 *p) {
+    const UINT8 *q = nullptr;
+    INT32 kind = reader.Step(kXmlMarkupRules.Rule[S], S, p, q);
+    if (kind < 0) {
+      return reader.Leave(p, S, Outcome::HandedOver);
+    }
+    if (((Sink::kKinds >> kind) & 1) != 0) {
+      UINT64 length = static_cast<UINT64>(q - p);
+      XmlToken token = {p, length, reader.encoding_, length, kind, FALSE};
+      if (!reader.sink_.ReactInside(token)) {
+        return reader.Leave(p, S, Outcome::Stopped);
+      }
+    }
+    [[clang::musttail]] return kHandlers.At[kind](reader, q);
   }
+
+  // A state whose rules the fast path does not apply.
+  template <INT32 S> static Outcome Hand(Reader &reader, const UINT8 *p) {
+    return reader.Leave(p, S, Outcome::HandedOver);
+  }
+
+  Outcome Leave(const UINT8 *p, INT32 at, Outcome outcome) {
+    p_ = p;
+    state = at;
+    return outcome;
+  }
+
+  template <typename T, T... S> struct StateList {};
+
+  struct HandlerTable {
+    Handler At[XmlStateCount];
+  };
+
+  template <INT32... S> static constexpr HandlerTable MakeHandlers(StateList<INT32, S...>) {
+    return {{HandlerOf<S>()...}};
+  }
+
+  template <INT32 S> static constexpr Handler HandlerOf() {
+    if constexpr (S < kXmlFirstDoctypeState) {
+      return &Handle<S>;
+    } else {
+      return &Hand<S>;
+    }
+  }
+
+  static constexpr HandlerTable kHandlers =
+      MakeHandlers(__make_integer_seq<StateList, INT32, XmlStateCount>{});
+#endif
 
   XML_HOT_INLINE Outcome Make(const XmlRule &rule, INT32 from) {
     const UINT8 *q = nullptr;

@@ -8,14 +8,6 @@
 
 #include "XmlScan.h"
 
-#define XML_TRY(expr)                                                                              \
-  do {                                                                                             \
-    XmlFailure failure_ = (expr);                                                                  \
-    if (failure_ != XmlFailure::None) {                                                            \
-      return failure_;                                                                             \
-    }                                                                                              \
-  } while (0)
-
 // What a state does with the characters at the position.
 enum class XmlStep : UINT8 {
   BadState, // no rule: the tokenizer fails

@@ -363,7 +363,10 @@ XmlFailure RunParse(XmlTokenizerState &state, ParseRun &run, bool fast) {
       return XmlFailure::None;
     }
     XmlToken token;
-    XML_TRY(XmlLexer(state, token).Next());
+    XmlFailure failure = XmlLexer(state, token).Next();
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (!run.React(token)) {
       return XmlFailure::None;
     }

@@ -34,7 +34,10 @@ XmlFailure XmlLexer::Next() {
     return AttributePosition();
   case XmlStep::InstructionTarget: {
     XmlRun c;
-    XML_TRY(scan_.Peek(p_, c));
+    XmlFailure failure = scan_.Peek(p_, c);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (c.Class == XmlClassSpace) {
       return RequiredWhitespace(XmlStateInstructionSpace);
     }
@@ -57,6 +60,7 @@ XmlFailure XmlLexer::Next() {
 }
 
 XmlFailure XmlLexer::Apply(const XmlRule &rule) {
+  XmlFailure failure;
   XmlRun run;
   XmlRun following;
   switch (rule.Step) {
@@ -69,7 +73,10 @@ XmlFailure XmlLexer::Apply(const XmlRule &rule) {
   case XmlStep::Expect:
     return Expect(ClassOf(rule.A), rule.Next);
   case XmlStep::Choice:
-    XML_TRY(scan_.Peek(p_, run));
+    failure = scan_.Peek(p_, run);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (run.Class != rule.A && run.Class != rule.B) {
       return Error();
     }
@@ -81,7 +88,10 @@ XmlFailure XmlLexer::Apply(const XmlRule &rule) {
       if (cls == XmlClassNone) {
         break;
       }
-      XML_TRY(scan_.Peek(p_, run));
+      failure = scan_.Peek(p_, run);
+      if (failure != XmlFailure::None) {
+        return failure;
+      }
       if (run.Class != cls) {
         return Error();
       }
@@ -90,28 +100,43 @@ XmlFailure XmlLexer::Apply(const XmlRule &rule) {
     return Emit(rule.Next);
   }
   case XmlStep::Until:
-    XML_TRY(scan_.UntilClass(p_, ClassOf(rule.A), run, following, rule.B));
+    failure = scan_.UntilClass(p_, ClassOf(rule.A), run, following, rule.B);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     Take(run);
     return Emit(rule.Next);
   case XmlStep::WhitespaceThen:
-    XML_TRY(SkipWhitespace(following));
+    failure = SkipWhitespace(following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     return Expect(ClassOf(rule.A), rule.Next);
   case XmlStep::WhitespaceThenQuote:
-    XML_TRY(SkipWhitespace(following));
+    failure = SkipWhitespace(following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     return OpeningQuote(rule.Next);
   case XmlStep::OpeningQuote:
     return OpeningQuote(rule.Next);
   case XmlStep::RequiredWhitespace:
     return RequiredWhitespace(rule.Next);
   case XmlStep::WhitespaceOrName:
-    XML_TRY(scan_.Whitespace(p_, run, following));
+    failure = scan_.Whitespace(p_, run, following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (run.Length != 0) {
       Take(run);
       return Emit(rule.Next);
     }
     return Name(rule.Alt, rule.Alt2 != 0 ? rule.Alt2 : -1);
   case XmlStep::WhitespaceName:
-    XML_TRY(SkipWhitespace(following));
+    failure = SkipWhitespace(following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     return Name(rule.Next, -1);
   default:
     Error();
@@ -144,7 +169,10 @@ XmlFailure XmlLexer::Lookup(const XmlRun &name, const XmlKeywordState *table, UI
   next = -1;
   for (UINTN i = 0; i < entries; i++) {
     INT32 result;
-    XML_TRY(scan_.Keyword(name, *table[i].Keyword, result));
+    XmlFailure failure = scan_.Keyword(name, *table[i].Keyword, result);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (result == 0) {
       next = table[i].State;
       break;
@@ -156,12 +184,18 @@ XmlFailure XmlLexer::Lookup(const XmlRun &name, const XmlKeywordState *table, UI
 XmlFailure XmlLexer::KeywordFrom(const XmlKeywordState *table, UINTN entries) {
   XmlRun name;
   XmlRun following;
-  XML_TRY(scan_.Name(p_, name, following));
+  XmlFailure failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
   INT32 next;
-  XML_TRY(Lookup(name, table, entries, next));
+  failure = Lookup(name, table, entries, next);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (next < 0) {
     return Error();
   }
@@ -171,7 +205,10 @@ XmlFailure XmlLexer::KeywordFrom(const XmlKeywordState *table, UINTN entries) {
 
 XmlFailure XmlLexer::Expect(UINT32 cls, INT32 kind) {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class != cls) {
     return Error();
   }
@@ -182,7 +219,10 @@ XmlFailure XmlLexer::Expect(UINT32 cls, INT32 kind) {
 XmlFailure XmlLexer::Name(INT32 kind, INT32 colonKind) {
   XmlRun name;
   XmlRun following;
-  XML_TRY(scan_.Name(p_, name, following));
+  XmlFailure failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
@@ -192,7 +232,10 @@ XmlFailure XmlLexer::Name(INT32 kind, INT32 colonKind) {
 
 XmlFailure XmlLexer::SkipWhitespace(XmlRun &following) {
   XmlRun space;
-  XML_TRY(scan_.Whitespace(p_, space, following));
+  XmlFailure failure = scan_.Whitespace(p_, space, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   Take(space);
   return XmlFailure::None;
 }
@@ -200,7 +243,10 @@ XmlFailure XmlLexer::SkipWhitespace(XmlRun &following) {
 XmlFailure XmlLexer::RequiredWhitespace(INT32 kind) {
   XmlRun space;
   XmlRun following;
-  XML_TRY(scan_.Whitespace(p_, space, following));
+  XmlFailure failure = scan_.Whitespace(p_, space, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (space.Length == 0) {
     return Error();
   }
@@ -212,7 +258,10 @@ XmlFailure XmlLexer::RequiredWhitespace(INT32 kind) {
 // public-identifier scanner needs it.
 XmlFailure XmlLexer::OpeningQuote(INT32 kind) {
   XmlRun c;
-  XML_TRY(scan_.Char(p_, c));
+  XmlFailure failure = scan_.Char(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (!XmlIsQuote(c.Class)) {
     return Error();
   }
@@ -223,7 +272,10 @@ XmlFailure XmlLexer::OpeningQuote(INT32 kind) {
 
 XmlFailure XmlLexer::Content() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class == XmlClassEnd) {
     Emit(XmlStateEndOfDocument);
     token_.Error = XmlIsEarlyEnd(state_.State);
@@ -232,12 +284,18 @@ XmlFailure XmlLexer::Content() {
   if (c.Class != XmlClassLess) {
     XmlRun text;
     XmlRun following;
-    XML_TRY(scan_.Text(p_, text, following));
+    failure = scan_.Text(p_, text, following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     Take(text);
     return Emit(XmlStateText);
   }
   Take(c);
-  XML_TRY(scan_.Peek(p_, c));
+  failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   INT32 result;
   XmlRun name;
   switch (c.Class) {
@@ -246,7 +304,10 @@ XmlFailure XmlLexer::Content() {
     return Emit(XmlStateEndTagOpen);
   case XmlClassQuestion:
     Take(c);
-    XML_TRY(scan_.MatchKeyword(p_, kXmlKeywordXml, name, result));
+    failure = scan_.MatchKeyword(p_, kXmlKeywordXml, name, result);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (result == 0) {
       Take(name);
       return Emit(XmlStateDeclarationOpen);
@@ -254,21 +315,30 @@ XmlFailure XmlLexer::Content() {
     return Emit(XmlStateInstructionOpen);
   case XmlClassBang:
     Take(c);
-    XML_TRY(scan_.Peek(p_, c));
+    failure = scan_.Peek(p_, c);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (c.Class == XmlClassHyphen) {
       Take(c);
       return Expect(XmlClassHyphen, XmlStateCommentOpen);
     }
     if (c.Class == XmlClassLeftBracket) {
       Take(c);
-      XML_TRY(scan_.MatchKeyword(p_, kXmlKeywordCdata, name, result));
+      failure = scan_.MatchKeyword(p_, kXmlKeywordCdata, name, result);
+      if (failure != XmlFailure::None) {
+        return failure;
+      }
       if (result != 0) {
         return Error();
       }
       Take(name);
       return Expect(XmlClassLeftBracket, XmlStateCdataOpen);
     }
-    XML_TRY(scan_.MatchKeyword(p_, kXmlKeywordDoctype, name, result));
+    failure = scan_.MatchKeyword(p_, kXmlKeywordDoctype, name, result);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (result != 0) {
       return Error();
     }
@@ -281,11 +351,17 @@ XmlFailure XmlLexer::Content() {
 
 XmlFailure XmlLexer::ElementNameEnd() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   switch (c.Class) {
   case XmlClassSpace: {
     XmlRun following;
-    XML_TRY(SkipWhitespace(following));
+    failure = SkipWhitespace(following);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     return Emit(XmlStateTagSpace);
   }
   case XmlClassGreater:
@@ -301,13 +377,19 @@ XmlFailure XmlLexer::ElementNameEnd() {
 
 XmlFailure XmlLexer::AttributePosition() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class == XmlClassSpace || c.Class == XmlClassGreater || c.Class == XmlClassSlash) {
     return ElementNameEnd();
   }
   XmlRun name;
   XmlRun following;
-  XML_TRY(scan_.Name(p_, name, following));
+  failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
@@ -317,8 +399,14 @@ XmlFailure XmlLexer::AttributePosition() {
   }
   INT32 isXmlns;
   INT32 isXml;
-  XML_TRY(scan_.Keyword(name, kXmlKeywordXmlns, isXmlns));
-  XML_TRY(scan_.Keyword(name, kXmlKeywordXml, isXml));
+  failure = scan_.Keyword(name, kXmlKeywordXmlns, isXmlns);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
+  failure = scan_.Keyword(name, kXmlKeywordXml, isXml);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   Take(name);
   if (isXmlns == 0) {
     return Emit(colon ? XmlStateXmlnsPrefixed : XmlStateXmlns);
@@ -337,12 +425,16 @@ XmlFailure XmlLexer::AttributePosition() {
 // compared.
 XmlFailure XmlLexer::FindSequence(const UINT32 *classes, UINTN n, const UINT8 *&at, UINT64 &count,
                                   UINT32 &stop) {
+  XmlFailure failure;
   const UINT8 *q = p_;
   count = 0;
   for (;;) {
     XmlRun run;
     XmlRun first;
-    XML_TRY(scan_.UntilClass(q, classes[0], run, first));
+    failure = scan_.UntilClass(q, classes[0], run, first);
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     count += run.Count;
     if (first.Class != classes[0]) {
       at = run.Start + run.Length;
@@ -352,7 +444,10 @@ XmlFailure XmlLexer::FindSequence(const UINT32 *classes, UINTN n, const UINT8 *&
     bool match = true;
     XmlRun next = first;
     for (UINTN i = 1; i < n; i++) {
-      XML_TRY(scan_.Peek(next.Start + next.Length, next));
+      failure = scan_.Peek(next.Start + next.Length, next);
+      if (failure != XmlFailure::None) {
+        return failure;
+      }
       match = match && next.Class == classes[i];
     }
     if (match) {
@@ -370,7 +465,10 @@ XmlFailure XmlLexer::InstructionBody() {
   static constexpr UINT32 kEnd[] = {XmlClassQuestion, XmlClassGreater};
   UINT64 count;
   UINT32 stop;
-  XML_TRY(FindSequence(kEnd, 2, p_, count, stop));
+  XmlFailure failure = FindSequence(kEnd, 2, p_, count, stop);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (stop != XmlClassQuestion) {
     return Error(XmlStateUnterminated);
   }
@@ -383,7 +481,10 @@ XmlFailure XmlLexer::CommentBody() {
   static constexpr UINT32 kEnd[] = {XmlClassHyphen, XmlClassHyphen};
   UINT64 count;
   UINT32 stop;
-  XML_TRY(FindSequence(kEnd, 2, p_, count, stop));
+  XmlFailure failure = FindSequence(kEnd, 2, p_, count, stop);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   count_ += count;
   return Emit(XmlStateCommentBody);
 }
@@ -395,7 +496,10 @@ XmlFailure XmlLexer::CdataBody() {
   static constexpr UINT32 kEnd[] = {XmlClassRightBracket, XmlClassRightBracket, XmlClassGreater};
   UINT64 count;
   UINT32 stop;
-  XML_TRY(FindSequence(kEnd, 3, p_, count, stop));
+  XmlFailure failure = FindSequence(kEnd, 3, p_, count, stop);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (stop == XmlClassEnd) {
     p_ = scan_.end();
   } else if (stop != XmlClassRightBracket) {
@@ -407,7 +511,10 @@ XmlFailure XmlLexer::CdataBody() {
 
 XmlFailure XmlLexer::DeclarationPosition() {
   XmlRun c;
-  XML_TRY(scan_.Peek(p_, c));
+  XmlFailure failure = scan_.Peek(p_, c);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (c.Class == XmlClassSpace) {
     return RequiredWhitespace(XmlStateDeclarationSpace);
   }
@@ -421,12 +528,18 @@ XmlFailure XmlLexer::DeclarationPosition() {
   }
   XmlRun name;
   XmlRun following;
-  XML_TRY(scan_.Name(p_, name, following));
+  failure = scan_.Name(p_, name, following);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (name.Class != XmlClassOther) {
     return Error();
   }
   INT32 next;
-  XML_TRY(Lookup(name, kXmlDeclarationNames, 3, next));
+  failure = Lookup(name, kXmlDeclarationNames, 3, next);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (next < 0) {
     return Error();
   }
@@ -438,7 +551,10 @@ XmlFailure XmlLexer::DeclarationPosition() {
 XmlFailure XmlLexer::PseudoValue() {
   XmlRun run;
   XmlRun quote;
-  XML_TRY(scan_.UntilClass(p_, state_.QuoteClass, run, quote));
+  XmlFailure failure = scan_.UntilClass(p_, state_.QuoteClass, run, quote);
+  if (failure != XmlFailure::None) {
+    return failure;
+  }
   if (quote.Class != state_.QuoteClass) {
     return Error();
   }
@@ -474,6 +590,7 @@ XmlFailure XmlTokenizerInit(XmlTokenizerState *State, const XmlInputDescriptor *
 }
 
 XmlFailure XmlRunTokenizer(XmlTokenizerState *State, XmlTokenCallback Callback, VOID *Context) {
+  XmlFailure failure;
   if (State == nullptr) {
     return XmlFailure::NullState;
   }
@@ -483,12 +600,18 @@ XmlFailure XmlRunTokenizer(XmlTokenizerState *State, XmlTokenCallback Callback, 
   }
   for (;;) {
     XmlToken token;
-    XML_TRY(XmlLexer(*State, token).Next());
+    failure = XmlLexer(*State, token).Next();
+    if (failure != XmlFailure::None) {
+      return failure;
+    }
     if (!Callback(Context, token)) {
       return XmlFailure::None;
     }
     if (State->TrackPosition) {
-      XML_TRY(XmlCommitToken(State, &token));
+      failure = XmlCommitToken(State, &token);
+      if (failure != XmlFailure::None) {
+        return failure;
+      }
     } else {
       State->Position = token.Start + token.ByteLength;
       State->State = token.Kind;

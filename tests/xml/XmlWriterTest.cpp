@@ -28,6 +28,79 @@ XmlNode *Add(XmlNode *parent, const char *name, const char *value = nullptr) {
   return node;
 }
 
+// The writer's escaping, checked against a plain model of it.
+std::string EscapedModel(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&apos;";
+      break;
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    default:
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Values are scanned in blocks of sixteen and eight bytes with a short
+// tail: a character to escape at every place of values of every length up
+// to three blocks, in element text and in an attribute.
+TEST_F(XmlWriter, EscapesAtEveryPlaceOfAValue) {
+  for (char special : std::string("\"&'<>")) {
+    for (size_t length = 1; length <= 40; length++) {
+      for (size_t at = 0; at < length; at++) {
+        std::string value(length, 'a');
+        value[at] = special;
+        value[length - 1 - (at % 3 == 0 ? 0 : at)] = special;
+        TreeGuard tree;
+        ASSERT_EQ(XmlAddNode(nullptr, "R", value.c_str(), tree.address()), EFI_SUCCESS);
+        ASSERT_EQ(XmlAddAttribute(tree.get(), "k", value.c_str()), EFI_SUCCESS);
+        std::string escaped = EscapedModel(value);
+        EXPECT_EQ(Serialize(tree.get()), "<R k=\"" + escaped + "\">" + escaped + "</R>")
+            << special << " " << length << " " << at;
+      }
+    }
+  }
+}
+
+// The writing pass copies values that the measuring pass found plain,
+// remembering that for the first 2048 values in the walk; values past them
+// are escaped as well, in the right order, and the size still counts.
+TEST_F(XmlWriter, ManyValuesInDocumentOrder) {
+  TreeGuard tree;
+  ASSERT_EQ(XmlAddNode(nullptr, "R", nullptr, tree.address()), EFI_SUCCESS);
+  std::string expected = "<R>";
+  for (int i = 0; i < 2500; i++) {
+    std::string value =
+        "v" + std::to_string(i) + (i % 3 == 0 ? "<&" : "") + (i % 5 == 0 ? "'" : "");
+    std::string attribute = i % 7 == 0 ? "a>" + std::to_string(i) : "a" + std::to_string(i);
+    XmlNode *child = Add(tree.get(), "C", value.c_str());
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(XmlAddAttribute(child, "x", attribute.c_str()), EFI_SUCCESS);
+    expected += "<C x=\"" + EscapedModel(attribute) + "\">" + EscapedModel(value) + "</C>";
+  }
+  expected += "</R>";
+  UINTN size = 0;
+  CHAR8 *text = nullptr;
+  ASSERT_EQ(XmlTreeToString(tree.get(), 0, &size, &text), EFI_SUCCESS);
+  EXPECT_EQ(std::string(text), expected);
+  EXPECT_EQ(size, expected.size() + 1);
+  XmlPoolFree(text);
+}
+
 TEST_F(XmlWriter, WorkedExample) {
   TreeGuard tree;
   ASSERT_EQ(XmlAddNode(nullptr, "A", nullptr, tree.address()), EFI_SUCCESS);
