@@ -183,6 +183,7 @@ TEST_F(RegionTableTest, EntriesPastTheLengthAreNotRead) {
       {"only entry starts below the length", 32, 40, 0},
       {"first entry beyond the length", 4096, 64, 0},
       {"entries fit exactly", 28, 28 + 56 + 52, 2},
+      {"the header alone", 28, 28, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -299,6 +300,36 @@ TEST_F(RegionTableTest, RefusedLookupsClearWhatTheyWereGiven) {
     EXPECT_EQ(offset, refused ? 0u : c.n == 2 ? 0x3000u : 0x1000u);
     EXPECT_EQ(size, refused ? 0u : c.n == 2 ? 0x400u : 0x200u);
     EXPECT_EQ(attributes, 0u);
+  }
+}
+
+// A region may reach the last byte of the address space; one whose end
+// would wrap to 0 is refused.
+TEST_F(RegionTableTest, RegionsReachTheTopOfTheAddressSpace) {
+  const UINT64 top = ~UINT64{0};
+  struct Case {
+    UINT64 offset;
+    UINT64 size;
+    EFI_STATUS status;
+    UINT64 address;
+  } cases[] = {
+      {0xF, 0, EFI_SUCCESS, top},           {0x8, 0x7, EFI_SUCCESS, top - 7},
+      {0x8, 0x8, EFI_VOLUME_CORRUPTED, 0},  {0x10, 0, EFI_VOLUME_CORRUPTED, 0},
+      {0x0, 0x10, EFI_VOLUME_CORRUPTED, 0}, {0x0, 0xF, EFI_SUCCESS, top - 0xF},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.offset * 0x100 + c.size);
+    RegionTableLayout layout;
+    layout.base = top - 0xF;
+    layout.entries = {{kTypeA, kSub1, c.offset, c.size, 0}};
+    Use(layout);
+    UINT64 address = 1, size = 1;
+    EXPECT_EQ(FindPlatformRegion(&kTypeA, &kSub1, &address, &size), c.status);
+    EXPECT_EQ(address, c.address);
+    EXPECT_EQ(size, c.status == EFI_SUCCESS ? c.size : 0);
+    address = size = 1;
+    EXPECT_EQ(GetPlatformRegionAddress(&kTypeA, 1, &address, &size), c.status);
+    EXPECT_EQ(address, c.address);
   }
 }
 
