@@ -412,6 +412,25 @@ TEST_F(PermissionImageTest, IndicatorByteFollowsTheLocalIdentityOfTheDefaults) {
   }
 }
 
+// Asked directly: success whether or not the byte had to change, and a
+// write only when it did.
+TEST_F(PermissionImageTest, IndicatorSyncSucceedsWithOrWithoutAWrite) {
+  const struct {
+    BOOLEAN localAbsent;
+    UINT8 before, after;
+  } rows[] = {{TRUE, 2, 2}, {FALSE, 0, 0}, {FALSE, 4, 4}, {TRUE, 0, 2}, {FALSE, 2, 4}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.before * 2 + row.localAbsent);
+    platform.PutVariable(u"Setup", gPlatformSetupVariableGuid, 7,
+                         permissionstest::SetupBlock(0x100, row.before));
+    platform.ClearSetVariableLog();
+    EXPECT_EQ(SyncPermissionIndicator(row.localAbsent), EFI_SUCCESS);
+    EXPECT_EQ(permissionstest::VariableBytes(platform, u"Setup", gPlatformSetupVariableGuid),
+              permissionstest::SetupBlock(0x100, row.after));
+    EXPECT_EQ(WritesOf(u"Setup"), row.before == row.after ? 0u : 1u);
+  }
+}
+
 TEST_F(PermissionImageTest, IndicatorIsNotWrittenPastAShortBlock) {
   for (size_t size : {1u, 0x40u, 0x80u}) {
     SCOPED_TRACE(size);

@@ -212,6 +212,27 @@ TEST_F(SettingsPacketTest, UnusableSmidIsReplacedByTheNextPacket) {
   }
 }
 
+// A signature block too short for its own length field is refused before
+// anything reads that field or asks the verifier.
+TEST_F(SettingsPacketTest, SignatureBlockShorterThanItsLengthFieldIsNotVerified) {
+  for (UINT64 left : {0u, 1u, 3u}) {
+    SCOPED_TRACE(left);
+    auto packet = Deliver(SettingsXml(1, 0, {{"Device.A.Enable", "Enabled"}}));
+    ZELM_APPLY_PACKET *record = packet->Record();
+    const UINT64 signatureAt = static_cast<UINT64>(record->Signature - record->PacketData);
+    // The bytes past the stated size would read as a length that fits.
+    UINT8 *bytes = packet->Bytes().data() + signatureAt;
+    bytes[0] = static_cast<UINT8>(left);
+    bytes[1] = bytes[2] = bytes[3] = 0;
+    record->PacketSize = signatureAt + left;
+    const size_t asked = auth->calls.authenticate;
+    EXPECT_NE(Apply(*packet), EFI_SUCCESS);
+    EXPECT_EQ(auth->calls.authenticate, asked);
+    EXPECT_NE(record->State, ZELM_PACKET_STATE_APPLIED);
+    EXPECT_EQ(FakeValues()["Device.A.Enable"].bytes, std::vector<UINT8>{0});
+  }
+}
+
 // The authentication component found first keeps checking the packets:
 // the permission manager asks that same instance who signed, so a packet
 // checked by another one would be judged under an identity it never issued.
