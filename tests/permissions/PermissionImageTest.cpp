@@ -317,6 +317,22 @@ TEST_F(PermissionImageTest, SaveWritesOnlyAChangedDirtyStore) {
   EXPECT_EQ(store->SavedOn.Year, 2027);
 }
 
+// A stored copy that begins with the image but is longer is not the image:
+// it is rewritten, so no stale bytes stay behind it.
+TEST_F(PermissionImageTest, StoredCopyWithTrailingBytesIsRewritten) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  ASSERT_EQ(SavePermissionStore(store), EFI_SUCCESS);
+  const std::vector<UINT8> image = Spp();
+  std::vector<UINT8> longer = image;
+  longer.push_back(0x5A);
+  platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, 3, longer);
+  store->Dirty = TRUE;
+  EXPECT_EQ(SavePermissionStore(store), EFI_SUCCESS);
+  EXPECT_FALSE(store->Dirty);
+  EXPECT_EQ(Spp(), image);
+}
+
 TEST_F(PermissionImageTest, ImageOver2048BytesIsRefusedAndStaysDirty) {
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   PermissionStore *store = CurrentPermissionStore();

@@ -163,6 +163,30 @@ TEST_F(ValueConversionTest, ValuesThatChangeBetweenQueryAndReadAreShownAsRead) {
   }
 }
 
+// No pool for the value or for its text: no text, and nothing left allocated.
+TEST_F(ValueConversionTest, ValuesWithoutPoolGiveNoText) {
+  const struct {
+    UINT32 type;
+    std::vector<UINT8> bytes;
+    size_t allocations; // that a full conversion makes
+  } rows[] = {
+      {ZELM_SETTING_TYPE_STRING, {'h', 'i', 0}, 2},
+      {ZELM_SETTING_TYPE_BINARY, {'a', 'b', 'c'}, 2},
+      {ZELM_SETTING_TYPE_CERT, {}, 1},
+      {ZELM_SETTING_TYPE_ENABLE, {1}, 1},
+  };
+  for (const auto &row : rows) {
+    for (size_t n = 1; n <= row.allocations; n++) {
+      SCOPED_TRACE(row.type * 10 + n);
+      size_t live = firmware->BootPool().Stats().liveCount;
+      firmware->BootPool().FailNth(n);
+      EXPECT_EQ(TextOf(row.type, row.bytes), "(none)");
+      firmware->BootPool().ClearFaults();
+      EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);
+    }
+  }
+}
+
 TEST_F(ValueConversionTest, FailingReadsGiveNoText) {
   for (UINT32 type : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) {
     SCOPED_TRACE(type);
