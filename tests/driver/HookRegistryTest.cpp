@@ -185,4 +185,22 @@ TEST_F(HookRegistryTest, GuidHobMustCarryTheDataItIsAskedFor) {
   EXPECT_EQ(data[3], 4);
 }
 
+// A bare header is a whole HOB and is stepped over; a list whose handoff
+// HOB names an end before the list itself has no readable extent at all.
+TEST_F(HookRegistryTest, GuidHobIsFoundPastABareHeaderButNotPastAnEndBeforeTheList) {
+  constexpr EFI_GUID kDataHob = {0x5eed0003, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
+  platform.AddRawHob({0xFE, 0xFF, 8, 0, 0, 0, 0, 0}); // EFI_HOB_TYPE_UNUSED, header only
+  platform.AddGuidHob(kDataHob, {9, 8, 7, 6});
+  Reboot();
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  const auto *data = static_cast<const UINT8 *>(FindGuidHobData(&kDataHob, 4));
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data[0], 9);
+  auto *list = static_cast<UINT8 *>(GetHobList());
+  ASSERT_NE(list, nullptr);
+  const UINT64 below = reinterpret_cast<UINTN>(list) - 8;
+  memcpy(list + 48, &below, sizeof(below)); // EfiEndOfHobList
+  EXPECT_EQ(FindGuidHobData(&kDataHob, 4), nullptr);
+}
+
 } // namespace

@@ -86,4 +86,31 @@ TEST_F(DeviceIdTest, AnEntryPointWithoutItsAnchorNamesNoTable) {
   EXPECT_EQ(range.End, 0u);
 }
 
+// The stated table may reach the top of the address space, not wrap past it.
+TEST_F(DeviceIdTest, TheStatedTableMayEndAtTheTopOfTheAddressSpace) {
+  firmware->InstallSmbios();
+  auto *entry =
+      static_cast<SMBIOS_TABLE_3_0_ENTRY_POINT *>(firmware->FindConfigurationTable(kSmbios3Guid));
+  ASSERT_NE(entry, nullptr);
+  const UINT64 top = ~UINT64{0};
+  struct Case {
+    UINT64 address;
+    UINT32 size;
+    UINTN end; // 0: no table
+  } cases[] = {
+      {top - 0x10, 0x10, top},
+      {top - 0x10, 0x11, 0},
+      {top - 0x10, 0xF, top - 1},
+      {0, 0x10, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.size);
+    entry->TableAddress = c.address;
+    entry->TableMaximumSize = c.size;
+    SmbiosTableRange range = FindSmbiosTable();
+    EXPECT_EQ(range.Start, c.end == 0 ? 0 : c.address);
+    EXPECT_EQ(range.End, c.end);
+  }
+}
+
 } // namespace

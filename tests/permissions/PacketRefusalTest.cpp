@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "permissions/PermissionImage.h"
+#include "permissions/PermissionsPacket.h"
 #include "tests/permissions/PacketTestSupport.h"
 
 namespace {
@@ -253,6 +254,26 @@ TEST_F(PacketRefusalTest, CallsOutsideAPendingPacketChangeNothing) {
   EXPECT_EQ(Complete(*packet, 3), EFI_INVALID_PARAMETER);
   EXPECT_EQ(record.State, 255u);
   EXPECT_EQ(record.Status, EFI_INVALID_PARAMETER);
+}
+
+// The packet steps behind the protocol refuse what is not theirs.
+TEST_F(PacketRefusalTest, PacketStepsRefuseNullAndForeignArguments) {
+  EXPECT_EQ(ProcessPermissionsPacket(nullptr), EFI_INVALID_PARAMETER);
+  XmlNode *permissions = nullptr;
+  ASSERT_EQ(XmlAddNode(nullptr, "Permissions", nullptr, &permissions), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(permissions, "Append", "True"), EFI_SUCCESS);
+  XmlNode *other = nullptr;
+  ASSERT_EQ(XmlAddNode(nullptr, "Settings", nullptr, &other), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(other, "Append", "True"), EFI_SUCCESS);
+  BOOLEAN append = 2;
+  EXPECT_EQ(ReadAppendFlag(nullptr, &append), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(ReadAppendFlag(other, &append), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(append, 2);
+  EXPECT_EQ(ReadAppendFlag(permissions, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(ReadAppendFlag(permissions, &append), EFI_SUCCESS);
+  EXPECT_TRUE(append);
+  EXPECT_EQ(XmlFreeTree(&permissions), EFI_SUCCESS);
+  EXPECT_EQ(XmlFreeTree(&other), EFI_SUCCESS);
 }
 
 TEST_F(PacketRefusalTest, PacketWithoutAuthenticationOrStoreIsNotReady) {

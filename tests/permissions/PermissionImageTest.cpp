@@ -317,6 +317,22 @@ TEST_F(PermissionImageTest, SaveWritesOnlyAChangedDirtyStore) {
   EXPECT_EQ(store->SavedOn.Year, 2027);
 }
 
+// A stored copy that begins with the image but is longer is not the image:
+// it is rewritten, so no stale bytes stay behind it.
+TEST_F(PermissionImageTest, StoredCopyWithTrailingBytesIsRewritten) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  ASSERT_EQ(SavePermissionStore(store), EFI_SUCCESS);
+  const std::vector<UINT8> image = Spp();
+  std::vector<UINT8> longer = image;
+  longer.push_back(0x5A);
+  platform.PutVariable(u"_SPP", gZelmSettingsManagerVariableGuid, 3, longer);
+  store->Dirty = TRUE;
+  EXPECT_EQ(SavePermissionStore(store), EFI_SUCCESS);
+  EXPECT_FALSE(store->Dirty);
+  EXPECT_EQ(Spp(), image);
+}
+
 TEST_F(PermissionImageTest, ImageOver2048BytesIsRefusedAndStaysDirty) {
   ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
   PermissionStore *store = CurrentPermissionStore();
@@ -409,6 +425,25 @@ TEST_F(PermissionImageTest, IndicatorByteFollowsTheLocalIdentityOfTheDefaults) {
     EXPECT_EQ(setup, expected);
     EXPECT_EQ(WritesOf(u"Setup"), row.written ? 1u : 0u);
     DropStore();
+  }
+}
+
+// Asked directly: success whether or not the byte had to change, and a
+// write only when it did.
+TEST_F(PermissionImageTest, IndicatorSyncSucceedsWithOrWithoutAWrite) {
+  const struct {
+    BOOLEAN localAbsent;
+    UINT8 before, after;
+  } rows[] = {{TRUE, 2, 2}, {FALSE, 0, 0}, {FALSE, 4, 4}, {TRUE, 0, 2}, {FALSE, 2, 4}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.before * 2 + row.localAbsent);
+    platform.PutVariable(u"Setup", gPlatformSetupVariableGuid, 7,
+                         permissionstest::SetupBlock(0x100, row.before));
+    platform.ClearSetVariableLog();
+    EXPECT_EQ(SyncPermissionIndicator(row.localAbsent), EFI_SUCCESS);
+    EXPECT_EQ(permissionstest::VariableBytes(platform, u"Setup", gPlatformSetupVariableGuid),
+              permissionstest::SetupBlock(0x100, row.after));
+    EXPECT_EQ(WritesOf(u"Setup"), row.before == row.after ? 0u : 1u);
   }
 }
 

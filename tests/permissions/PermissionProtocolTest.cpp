@@ -54,6 +54,22 @@ TEST_F(PermissionProtocolTest, RecoveryPassesThroughTheFirstIdThatAllows) {
   EXPECT_EQ(HasRecoveryPermission(nullptr, &allowed), EFI_INVALID_PARAMETER);
 }
 
+// A NULL argument is refused before anything is read or written through it.
+TEST_F(PermissionProtocolTest, PermissionQuestionsRefuseNullArguments) {
+  ZELM_AUTH_TOKEN token = Token(0x01);
+  BOOLEAN allowed = 2;
+  EXPECT_EQ(HasPermission(nullptr, &token, &allowed), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(allowed, 2);
+  EXPECT_EQ(HasPermission("Device.Anything", nullptr, &allowed), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(allowed, 2);
+  EXPECT_EQ(HasPermission("Device.Anything", &token, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(HasRecoveryPermission(&token, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(HasRecoveryPermission(nullptr, nullptr), EFI_INVALID_PARAMETER);
+  // The same token is still answered.
+  EXPECT_EQ(HasPermission("Device.Anything", &token, &allowed), EFI_SUCCESS);
+  EXPECT_TRUE(allowed);
+}
+
 TEST_F(PermissionProtocolTest, ResetNeedsRecoveryRightsAndRestoresTheDefaults) {
   ASSERT_EQ(SetPermissionEntry(store, "Device.Extra", 0x10, 0x80), EFI_SUCCESS);
   store->DefaultPMask = 0x41;

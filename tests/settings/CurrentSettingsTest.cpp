@@ -145,6 +145,18 @@ TEST_F(CurrentSettingsTest, PublicationRunsOnceABootAndClosesItsEvent) {
   EXPECT_EQ(ReadyToBootWrites(), 0u);
 }
 
+TEST_F(CurrentSettingsTest, BuildingTheDocumentRefusesNullArguments) {
+  CHAR8 *text = reinterpret_cast<CHAR8 *>(1);
+  UINTN size = 7;
+  EXPECT_EQ(BuildCurrentSettings(nullptr, &size), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(BuildCurrentSettings(&text, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(text, reinterpret_cast<CHAR8 *>(1));
+  ASSERT_EQ(BuildCurrentSettings(&text, &size), EFI_SUCCESS);
+  EXPECT_EQ(size, strlen(text) + 1);
+  XmlPoolFree(text);
+}
+
 TEST_F(CurrentSettingsTest, AddSettingCurrentRefusesWhatIsNotASettingsList) {
   XmlNode *root = nullptr;
   ASSERT_EQ(XmlAddNode(nullptr, "Settings", nullptr, &root), EFI_SUCCESS);

@@ -5,6 +5,8 @@
 
 #include <uefi/UefiGuids.h>
 
+#include <functional>
+
 namespace {
 
 using settingspackettest::Setting;
@@ -170,6 +172,83 @@ TEST_F(SettingsPacketTest, GroupMembersDecideOnThePublishedSettingsFromTheirOwnF
   EXPECT_EQ(flags, ZELM_SETTING_FLAG_UNCHANGED);
   EXPECT_EQ(FakeValues()["Device.RearCamera.Enable"].bytes, std::vector<UINT8>{1});
   EXPECT_TRUE(SettingsCurrent().empty());
+}
+
+// A "_SMID" that cannot be the driver's (wrong signature or size, a floor
+// above its own version) holds no floor: the next packet starts afresh
+// instead of being refused or aborted.
+TEST_F(SettingsPacketTest, UnusableSmidIsReplacedByTheNextPacket) {
+  auto first = Deliver(SettingsXml(2, 1, {}));
+  ASSERT_EQ(Apply(*first), EFI_SUCCESS);
+  const std::vector<UINT8> good = Smid();
+  ASSERT_EQ(good.size(), 45u);
+  struct Row {
+    const char *name;
+    std::function<void(std::vector<UINT8> &)> spoil;
+  };
+  const Row rows[] = {
+      {"wrong signature", [](std::vector<UINT8> &b) { b[0] ^= 0x20; }},
+      {"one byte short", [](std::vector<UINT8> &b) { b.pop_back(); }},
+      {"one byte long", [](std::vector<UINT8> &b) { b.push_back(0); }},
+      {"floor above the version",
+       [](std::vector<UINT8> &b) {
+         b[5] = 2; // version 2
+         b[9] = 9; // lowest 9
+       }},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<UINT8> bad = good;
+    row.spoil(bad);
+    platform.PutVariable(u"_SMID", gZelmSettingsManagerVariableGuid, 3, bad);
+    auto packet = Deliver(SettingsXml(3, 0, {{"Device.A.Enable", "Enabled"}}));
+    EXPECT_EQ(Apply(*packet), EFI_SUCCESS);
+    EXPECT_EQ(packet->Record()->State, ZELM_PACKET_STATE_APPLIED);
+    std::vector<UINT8> smid = Smid();
+    ASSERT_EQ(smid.size(), 45u);
+    EXPECT_EQ(
+        std::vector<UINT8>(smid.begin(), smid.begin() + 13),
+        std::vector<UINT8>({good[0], good[1], good[2], good[3], good[4], 3, 0, 0, 0, 0, 0, 0, 0}));
+  }
+}
+
+// A signature block too short for its own length field is refused before
+// anything reads that field or asks the verifier.
+TEST_F(SettingsPacketTest, SignatureBlockShorterThanItsLengthFieldIsNotVerified) {
+  for (UINT64 left : {0u, 1u, 3u}) {
+    SCOPED_TRACE(left);
+    auto packet = Deliver(SettingsXml(1, 0, {{"Device.A.Enable", "Enabled"}}));
+    ZELM_APPLY_PACKET *record = packet->Record();
+    const UINT64 signatureAt = static_cast<UINT64>(record->Signature - record->PacketData);
+    // The bytes past the stated size would read as a length that fits.
+    UINT8 *bytes = packet->Bytes().data() + signatureAt;
+    bytes[0] = static_cast<UINT8>(left);
+    bytes[1] = bytes[2] = bytes[3] = 0;
+    record->PacketSize = signatureAt + left;
+    const size_t asked = auth->calls.authenticate;
+    EXPECT_NE(Apply(*packet), EFI_SUCCESS);
+    EXPECT_EQ(auth->calls.authenticate, asked);
+    EXPECT_NE(record->State, ZELM_PACKET_STATE_APPLIED);
+    EXPECT_EQ(FakeValues()["Device.A.Enable"].bytes, std::vector<UINT8>{0});
+  }
+}
+
+// The authentication component found first keeps checking the packets:
+// the permission manager asks that same instance who signed, so a packet
+// checked by another one would be judged under an identity it never issued.
+TEST_F(SettingsPacketTest, TheAuthenticationComponentFoundFirstKeepsCheckingPackets) {
+  auto first = Deliver(SettingsXml(1, 0, {{"Device.A.Enable", "Enabled"}}));
+  ASSERT_EQ(Apply(*first), EFI_SUCCESS);
+  EFI_HANDLE handle = nullptr;
+  UINTN size = sizeof(handle);
+  EFI_GUID guid = gZelmAuthenticationProtocolGuid;
+  ASSERT_EQ(firmware->BootServices()->LocateHandle(ByProtocol, &guid, nullptr, &size, &handle),
+            EFI_SUCCESS);
+  ASSERT_EQ(firmware->UninstallProtocol(handle, guid, auth->Protocol()), EFI_SUCCESS);
+  auto second = Deliver(SettingsXml(2, 0, {{"Device.B.Enable", "Disabled"}}));
+  EXPECT_EQ(Apply(*second), EFI_SUCCESS);
+  EXPECT_EQ(second->Record()->State, ZELM_PACKET_STATE_APPLIED);
+  EXPECT_EQ(FakeValues()["Device.B.Enable"].bytes, std::vector<UINT8>{0});
 }
 
 TEST_F(SettingsPacketTest, LookupsRefuseANullId) {

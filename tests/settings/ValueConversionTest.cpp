@@ -1,4 +1,5 @@
 // Value texts of packets to stored bytes and back, by setting type.
+#include <algorithm>
 #include <cstring>
 #include <list>
 #include <string>
@@ -56,9 +57,11 @@ TEST_F(ValueConversionTest, StoredBytesBecomeTheirTexts) {
       {ZELM_SETTING_TYPE_STRING, {'h', 'i', 0}, "hi"},
       {ZELM_SETTING_TYPE_STRING, {'h', 0, 'x'}, "h"},
       {ZELM_SETTING_TYPE_STRING, {'h', 'i'}, "(none)"}, // not terminated
+      {ZELM_SETTING_TYPE_STRING, {0}, ""},              // one byte: the empty text
       {ZELM_SETTING_TYPE_STRING, {}, "(none)"},
       {ZELM_SETTING_TYPE_BINARY, {'a', 'b', 'c'}, "YWJj"},
       {ZELM_SETTING_TYPE_BINARY, {'a', 'b'}, "YWI="},
+      {ZELM_SETTING_TYPE_BINARY, {0xFF}, "/w=="},
       {ZELM_SETTING_TYPE_BINARY, {}, "(none)"},
       {ZELM_SETTING_TYPE_CERT, {}, ""},
       {ZELM_SETTING_TYPE_CERT, {1, 2}, "(none)"}, // no authentication protocol
@@ -75,6 +78,115 @@ TEST_F(ValueConversionTest, StoredBytesBecomeTheirTexts) {
   EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_BINARY, std::vector<UINT8>(0x6001, 1)), "(none)");
 }
 
+// A provider whose size query and read disagree: what it answers to each.
+struct ScriptedRead {
+  EFI_STATUS queryStatus;
+  UINTN querySize;
+  EFI_STATUS readStatus;
+  std::vector<UINT8> written; // as much as fits the buffer
+  UINTN readSize;
+};
+ScriptedRead script;
+
+EFI_STATUS EFIAPI ScriptedGet(const ZELM_SETTING_PROVIDER *, UINTN *ValueSize, VOID *Value) {
+  if (Value == nullptr) {
+    *ValueSize = script.querySize;
+    return script.queryStatus;
+  }
+  memcpy(Value, script.written.data(), std::min(*ValueSize, script.written.size()));
+  *ValueSize = script.readSize;
+  return script.readStatus;
+}
+
+// Only the bytes the read returns count: a value that grows, shrinks or
+// empties between the two reads is shown as the read left it, or not at all.
+TEST_F(ValueConversionTest, ValuesThatChangeBetweenQueryAndReadAreShownAsRead) {
+  struct Row {
+    const char *name;
+    UINT32 type;
+    ScriptedRead read;
+    std::string text;
+  };
+  const EFI_STATUS small = EFI_BUFFER_TOO_SMALL;
+  const Row rows[] = {
+      {"as queried", ZELM_SETTING_TYPE_STRING, {small, 3, EFI_SUCCESS, {'h', 'i', 0}, 3}, "hi"},
+      {"terminator past the returned size",
+       ZELM_SETTING_TYPE_STRING,
+       {small, 3, EFI_SUCCESS, {'h', 'i', 0}, 2},
+       "(none)"},
+      {"shrank to one byte", ZELM_SETTING_TYPE_STRING, {small, 3, EFI_SUCCESS, {0}, 1}, ""},
+      {"emptied", ZELM_SETTING_TYPE_STRING, {small, 3, EFI_SUCCESS, {}, 0}, "(none)"},
+      {"grew, said so", ZELM_SETTING_TYPE_STRING, {small, 2, small, {}, 4}, "(none)"},
+      {"grew, claims success",
+       ZELM_SETTING_TYPE_STRING,
+       {small, 2, EFI_SUCCESS, {'h', 0}, 4},
+       "(none)"},
+      {"read fails", ZELM_SETTING_TYPE_STRING, {small, 2, EFI_DEVICE_ERROR, {'h', 0}, 2}, "(none)"},
+      {"query claims success",
+       ZELM_SETTING_TYPE_STRING,
+       {EFI_SUCCESS, 2, EFI_SUCCESS, {'h', 0}, 2},
+       "(none)"},
+      {"query gives size 0",
+       ZELM_SETTING_TYPE_STRING,
+       {small, 0, EFI_SUCCESS, {'h', 0}, 2},
+       "(none)"},
+      {"binary shrank to one byte",
+       ZELM_SETTING_TYPE_BINARY,
+       {small, 3, EFI_SUCCESS, {'a'}, 1},
+       "YQ=="},
+      {"binary emptied", ZELM_SETTING_TYPE_BINARY, {small, 3, EFI_SUCCESS, {}, 0}, "(none)"},
+      {"binary longest",
+       ZELM_SETTING_TYPE_BINARY,
+       {small, 0x6000, EFI_SUCCESS, std::vector<UINT8>(0x6000, 0xFF), 0x6000},
+       std::string(0x8000, '/')},
+      {"certificate emptied", ZELM_SETTING_TYPE_CERT, {small, 3, EFI_SUCCESS, {}, 0}, ""},
+      {"certificate query gives size 0",
+       ZELM_SETTING_TYPE_CERT,
+       {small, 0, EFI_SUCCESS, {}, 0},
+       ""},
+      {"certificate query fails",
+       ZELM_SETTING_TYPE_CERT,
+       {EFI_DEVICE_ERROR, 0, EFI_SUCCESS, {}, 0},
+       "(none)"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    script = row.read;
+    ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Scripted", row.type);
+    provider.GetSettingValue = ScriptedGet;
+    size_t live = firmware->BootPool().Stats().liveCount;
+    CHAR8 *text = SettingValueToText(&provider, FALSE);
+    std::string shown = text == nullptr ? "(none)" : text;
+    FreePool(text);
+    EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // the read buffer was freed
+    EXPECT_EQ(shown, row.text);
+  }
+}
+
+// No pool for the value or for its text: no text, and nothing left allocated.
+TEST_F(ValueConversionTest, ValuesWithoutPoolGiveNoText) {
+  const struct {
+    UINT32 type;
+    std::vector<UINT8> bytes;
+    size_t allocations; // that a full conversion makes
+  } rows[] = {
+      {ZELM_SETTING_TYPE_STRING, {'h', 'i', 0}, 2},
+      {ZELM_SETTING_TYPE_BINARY, {'a', 'b', 'c'}, 2},
+      {ZELM_SETTING_TYPE_CERT, {}, 1},
+      {ZELM_SETTING_TYPE_ENABLE, {1}, 1},
+  };
+  for (const auto &row : rows) {
+    for (size_t n = 1; n <= row.allocations; n++) {
+      SCOPED_TRACE(row.type * 10 + n);
+      size_t live = firmware->BootPool().Stats().liveCount;
+      firmware->BootPool().FailNth(n);
+      EXPECT_EQ(TextOf(row.type, row.bytes), "(none)");
+      firmware->BootPool().ClearFaults();
+      EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);
+    }
+  }
+}
+
 TEST_F(ValueConversionTest, FailingReadsGiveNoText) {
   for (UINT32 type : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) {
     SCOPED_TRACE(type);
@@ -86,14 +198,22 @@ TEST_F(ValueConversionTest, FailingReadsGiveNoText) {
   }
 }
 
-// The authentication component's certificate description.
+// The authentication component's certificate description: it describes
+// the certificates {1, 2} and {7}.
 std::string certText;
 EFI_STATUS certStatus = EFI_SUCCESS;
+BOOLEAN certNoText = FALSE;  // succeeds without a text
+CHAR8 certStale[] = "stale"; // left in the out value by a failing call
 EFI_STATUS EFIAPI GetCertInfo(ZELM_AUTHENTICATION_PROTOCOL *, VOID *, const VOID *cert, UINTN size,
                               UINT32 s1, UINT32 s2, CHAR8 **text, UINTN *textSize) {
-  if (EFI_ERROR(certStatus) || size != 2 || static_cast<const UINT8 *>(cert)[1] != 2 || s1 != 2 ||
-      s2 != 3) {
+  const auto *bytes = static_cast<const UINT8 *>(cert);
+  BOOLEAN known = (size == 2 && bytes[1] == 2) || (size == 1 && bytes[0] == 7);
+  if (EFI_ERROR(certStatus) || !known || s1 != 2 || s2 != 3) {
+    *text = certStale;
     return EFI_ERROR(certStatus) ? certStatus : EFI_INVALID_PARAMETER;
+  }
+  if (certNoText) {
+    return EFI_SUCCESS;
   }
   VOID *buffer = nullptr;
   host::Firmware::Current()->BootServices()->AllocatePool(EfiBootServicesData, certText.size(),
@@ -117,9 +237,15 @@ TEST_F(ValueConversionTest, CertificatesAreDescribedByTheAuthenticationComponent
   certStatus = EFI_SUCCESS;
   size_t live = firmware->BootPool().Stats().liveCount;
   EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "CN=Owner");
-  EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // the component's text was freed
+  EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);    // the component's text was freed
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {7}), "CN=Owner"); // a one-byte certificate
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {8}), "No Cert information available");
+  certNoText = TRUE;
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "No Cert information available");
+  certNoText = FALSE;
   certStatus = EFI_NOT_FOUND;
   EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "No Cert information available");
+  EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // and nothing was freed twice
 }
 
 // Each accepted text reaches the provider as exactly these bytes, and
@@ -138,6 +264,8 @@ TEST_F(ValueConversionTest, PacketTextsBecomeTheseStoredBytesAndBack) {
   const std::string longest(0x6000, 's');
   std::vector<UINT8> longestBytes(longest.begin(), longest.end());
   longestBytes.push_back(0);
+  const std::string longestPassword = std::string(0x5FFE, 'a') + "eb";
+  const std::vector<UINT8> longestPasswordBytes(0x2FFF, 0xAA);
   const std::vector<Row> rows = {
       {ZELM_SETTING_TYPE_ENABLE, "Enabled", EFI_SUCCESS, {1}, ""},
       {ZELM_SETTING_TYPE_ENABLE, "Disabled", EFI_SUCCESS, {0}, ""},
@@ -158,6 +286,13 @@ TEST_F(ValueConversionTest, PacketTextsBecomeTheseStoredBytesAndBack) {
       {ZELM_SETTING_TYPE_PASSWORD, "0a0b", EFI_INVALID_PARAMETER, {}, ""},  // no suffix
       {ZELM_SETTING_TYPE_PASSWORD, "eb", EFI_INVALID_PARAMETER, {}, ""},    // too short
       {ZELM_SETTING_TYPE_PASSWORD, "0geb", EFI_INVALID_PARAMETER, {}, ""},  // not hexadecimal
+      {ZELM_SETTING_TYPE_PASSWORD, "0aEB", EFI_SUCCESS, {0x0A}, "System Password Set"},
+      {ZELM_SETTING_TYPE_PASSWORD, "0aeB", EFI_SUCCESS, {0x0A}, "System Password Set"},
+      {ZELM_SETTING_TYPE_PASSWORD, "0abb", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_PASSWORD, "0aee", EFI_INVALID_PARAMETER, {}, ""},
+      {ZELM_SETTING_TYPE_PASSWORD, longestPassword, EFI_SUCCESS, longestPasswordBytes,
+       "System Password Set"}, // 0x6000 characters
+      {ZELM_SETTING_TYPE_PASSWORD, "a" + longestPassword + "a", EFI_INVALID_PARAMETER, {}, ""},
       {ZELM_SETTING_TYPE_STRING, "", EFI_SUCCESS, {0}, ""},
       {ZELM_SETTING_TYPE_STRING, "a<b", EFI_SUCCESS, {'a', '<', 'b', 0}, ""},
       {ZELM_SETTING_TYPE_STRING, longest, EFI_SUCCESS, longestBytes, "(none)"}, // 0x6001 bytes
@@ -202,9 +337,29 @@ TEST_F(ValueConversionTest, PacketTextsBecomeTheseStoredBytesAndBack) {
   UINT64 flags = 0;
   EXPECT_EQ(SetSettingFromText(nullptr, "Enabled", &token, &flags), EFI_INVALID_PARAMETER);
   EXPECT_EQ(SetSettingFromText(&provider, nullptr, &token, &flags), EFI_INVALID_PARAMETER);
-  firmware->BootPool().FailNth(1);
-  ZELM_SETTING_PROVIDER binary = FakeProvider("Test.Text.23", ZELM_SETTING_TYPE_BINARY);
-  EXPECT_EQ(SetSettingFromText(&binary, "YWJj", &token, &flags), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(SetSettingFromText(&provider, "Disabled", nullptr, &flags), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(SetSettingFromText(&provider, "Disabled", &token, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FakeValues()["Test.Text.0"].bytes, std::vector<UINT8>{1}); // still "Enabled"
+  // No pool for the decoded bytes: nothing is set.
+  const struct {
+    const char *id;
+    UINT32 type;
+    const char *text;
+  } unallocated[] = {
+      {"Test.NoPool.Binary", ZELM_SETTING_TYPE_BINARY, "YWJj"},
+      {"Test.NoPool.Password", ZELM_SETTING_TYPE_PASSWORD, "0AFFEB"},
+  };
+  for (const auto &row : unallocated) {
+    SCOPED_TRACE(row.text);
+    FakeValues()[row.id].bytes = untouched;
+    ZELM_SETTING_PROVIDER p = FakeProvider(row.id, row.type);
+    ASSERT_EQ(Register(p), EFI_SUCCESS);
+    size_t live = firmware->BootPool().Stats().liveCount;
+    firmware->BootPool().FailNth(1);
+    EXPECT_EQ(SetSettingFromText(&p, row.text, &token, &flags), EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(FakeValues()[row.id].bytes, untouched);
+    EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);
+  }
 }
 
 // Without the authentication component nothing can be changed yet.

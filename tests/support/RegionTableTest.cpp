@@ -183,6 +183,7 @@ TEST_F(RegionTableTest, EntriesPastTheLengthAreNotRead) {
       {"only entry starts below the length", 32, 40, 0},
       {"first entry beyond the length", 4096, 64, 0},
       {"entries fit exactly", 28, 28 + 56 + 52, 2},
+      {"the header alone", 28, 28, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -211,6 +212,125 @@ TEST_F(RegionTableTest, AddressesThatWrapAreRefused) {
   EXPECT_EQ(FindPlatformRegion(&kTypeA, &kSub2, &address, &size), EFI_VOLUME_CORRUPTED);
   EXPECT_EQ(FindPlatformRegion(&kTypeB, &kSub1, &address, &size), EFI_SUCCESS);
   EXPECT_EQ(address, ~UINT64{0} - 0xE);
+}
+
+// The region of the N-th entry of a type, whatever its sub-id: base plus
+// offset, and the entry's size.
+TEST_F(RegionTableTest, RegionsOfTheNthEntryOfATypeAreBasePlusOffset) {
+  RegionTableLayout layout = ThreeEntries();
+  layout.entries.insert(layout.entries.begin(), {kTypeA, kSub2, 0x9000, 0x900, kIgnored});
+  Use(layout);
+  struct Case {
+    EFI_GUID type;
+    UINT32 n;
+    EFI_STATUS status;
+    UINT64 address;
+    UINT64 size;
+  } cases[] = {
+      {kTypeA, 1, EFI_SUCCESS, 0x101000, 0x200}, {kTypeA, 2, EFI_SUCCESS, 0x103000, 0x400},
+      {kTypeB, 1, EFI_SUCCESS, 0x102000, 0x300}, {kTypeA, 3, EFI_NOT_FOUND, 0, 0},
+      {kTypeB, 2, EFI_NOT_FOUND, 0, 0},          {kTypeA, 0, EFI_INVALID_PARAMETER, 0, 0},
+      {kSub1, 1, EFI_NOT_FOUND, 0, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.n);
+    UINT64 address = 99, size = 99;
+    EXPECT_EQ(GetPlatformRegionAddress(&c.type, c.n, &address, &size), c.status);
+    EXPECT_EQ(address, c.address);
+    EXPECT_EQ(size, c.size);
+  }
+}
+
+// A NULL argument, entry 0 or the switched-off table: the lookup's status,
+// and every out value that was given is cleared, so a caller that ignores
+// the status reads no stale region.
+TEST_F(RegionTableTest, RefusedLookupsClearWhatTheyWereGiven) {
+  Use(ThreeEntries());
+  struct Case {
+    const char *name;
+    BOOLEAN off;
+    const EFI_GUID *type;
+    UINT32 n;              // GetPlatformRegionAddress, GetPlatformRegionEntry
+    const EFI_GUID *subId; // FindPlatformRegion
+    BOOLEAN address, size; // given or NULL
+    EFI_STATUS byN, bySubId;
+  } cases[] = {
+      {"all given", FALSE, &kTypeA, 2, &kSub2, TRUE, TRUE, EFI_SUCCESS, EFI_SUCCESS},
+      {"no type", FALSE, nullptr, 1, &kSub1, TRUE, TRUE, EFI_INVALID_PARAMETER,
+       EFI_INVALID_PARAMETER},
+      {"entry 0, no sub-id", FALSE, &kTypeA, 0, nullptr, TRUE, TRUE, EFI_INVALID_PARAMETER,
+       EFI_INVALID_PARAMETER},
+      {"no address", FALSE, &kTypeA, 1, &kSub1, FALSE, TRUE, EFI_INVALID_PARAMETER,
+       EFI_INVALID_PARAMETER},
+      {"no size", FALSE, &kTypeA, 1, &kSub1, TRUE, FALSE, EFI_INVALID_PARAMETER,
+       EFI_INVALID_PARAMETER},
+      {"switched off", TRUE, &kTypeA, 1, &kSub1, TRUE, TRUE, EFI_UNSUPPORTED, EFI_UNSUPPORTED},
+      {"switched off, nothing valid", TRUE, nullptr, 0, nullptr, TRUE, TRUE, EFI_UNSUPPORTED,
+       EFI_UNSUPPORTED},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    SetPlatformRegionTable(GetPlatformRegionTable()); // clears the flag
+    if (c.off) {
+      DisablePlatformRegionTable();
+    }
+    const UINT64 expected = c.byN == EFI_SUCCESS ? 0x103000 : 0;
+    const UINT64 expectedSize = c.byN == EFI_SUCCESS ? 0x400 : 0;
+    UINT64 address = 99, size = 99;
+    EXPECT_EQ(GetPlatformRegionAddress(c.type, c.n, c.address ? &address : nullptr,
+                                       c.size ? &size : nullptr),
+              c.byN);
+    EXPECT_EQ(address, c.address ? expected : 99u);
+    EXPECT_EQ(size, c.size ? expectedSize : 99u);
+    address = size = 99;
+    EXPECT_EQ(FindPlatformRegion(c.type, c.subId, c.address ? &address : nullptr,
+                                 c.size ? &size : nullptr),
+              c.bySubId);
+    EXPECT_EQ(address, c.address ? expected : 99u);
+    EXPECT_EQ(size, c.size ? expectedSize : 99u);
+    // The entry lookup's out values are all optional.
+    EFI_GUID subId = kTypeB;
+    UINT64 offset = 99;
+    UINT32 attributes = 99;
+    size = 99;
+    const BOOLEAN refused = c.off || c.type == nullptr || c.n == 0;
+    EXPECT_EQ(GetPlatformRegionEntry(c.type, c.n, &subId, &offset, &size, &attributes),
+              refused ? c.byN : EFI_SUCCESS);
+    EXPECT_TRUE(host::GuidEqual(subId, refused ? EFI_GUID{} : c.n == 2 ? kSub2 : kSub1));
+    EXPECT_EQ(offset, refused ? 0u : c.n == 2 ? 0x3000u : 0x1000u);
+    EXPECT_EQ(size, refused ? 0u : c.n == 2 ? 0x400u : 0x200u);
+    EXPECT_EQ(attributes, 0u);
+  }
+}
+
+// A region may reach the last byte of the address space; one whose end
+// would wrap to 0 is refused.
+TEST_F(RegionTableTest, RegionsReachTheTopOfTheAddressSpace) {
+  const UINT64 top = ~UINT64{0};
+  struct Case {
+    UINT64 offset;
+    UINT64 size;
+    EFI_STATUS status;
+    UINT64 address;
+  } cases[] = {
+      {0xF, 0, EFI_SUCCESS, top},           {0x8, 0x7, EFI_SUCCESS, top - 7},
+      {0x8, 0x8, EFI_VOLUME_CORRUPTED, 0},  {0x10, 0, EFI_VOLUME_CORRUPTED, 0},
+      {0x0, 0x10, EFI_VOLUME_CORRUPTED, 0}, {0x0, 0xF, EFI_SUCCESS, top - 0xF},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.offset * 0x100 + c.size);
+    RegionTableLayout layout;
+    layout.base = top - 0xF;
+    layout.entries = {{kTypeA, kSub1, c.offset, c.size, 0}};
+    Use(layout);
+    UINT64 address = 1, size = 1;
+    EXPECT_EQ(FindPlatformRegion(&kTypeA, &kSub1, &address, &size), c.status);
+    EXPECT_EQ(address, c.address);
+    EXPECT_EQ(size, c.status == EFI_SUCCESS ? c.size : 0);
+    address = size = 1;
+    EXPECT_EQ(GetPlatformRegionAddress(&kTypeA, 1, &address, &size), c.status);
+    EXPECT_EQ(address, c.address);
+  }
 }
 
 TEST_F(RegionTableTest, NoTableAndTheFlagGiveTheirStatuses) {
