@@ -1,7 +1,7 @@
 // The one boot a fuzz target's inputs share: the firmware double with its
 // authentication component, the driver started, and what each target adds
 // (in-memory setting providers, a saved permission store to start every
-// input from).
+// input from); or, for a target of one library routine, only the tables.
 #ifndef ZELM_FUZZ_FUZZ_BOOT_H_
 #define ZELM_FUZZ_FUZZ_BOOT_H_
 
@@ -18,6 +18,7 @@
 #include "host/HostFirmware.h"
 #include "permissions/PermissionImage.h"
 #include "permissions/PermissionStore.h"
+#include "support/FirmwareTables.h"
 
 namespace fuzz {
 
@@ -41,6 +42,16 @@ struct StartingEntry {
   UINT8 pMask;
   UINT8 dMask;
 };
+
+// An image entry that only takes the tables, for the targets that call one
+// library routine of the driver without starting it.
+inline EFI_STATUS EFIAPI TakeTables(EFI_HANDLE image, EFI_SYSTEM_TABLE *system) {
+  gImageHandle = image;
+  gST = system;
+  gBS = system->BootServices;
+  gRT = system->RuntimeServices;
+  return EFI_SUCCESS;
+}
 
 // Starts the driver with Enrolled identities and finds the apply protocol
 // of ApplyGuid.

@@ -19,6 +19,7 @@
 
 #include "driver/DriverState.h"
 #include "driver/Hob.h"
+#include "fuzz/FuzzBoot.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/HostFirmware.h"
 #include "support/FirmwareTables.h"
@@ -26,14 +27,6 @@
 namespace {
 
 using fuzz::Check;
-
-EFI_STATUS EFIAPI SaveTables(EFI_HANDLE image, EFI_SYSTEM_TABLE *system) {
-  gImageHandle = image;
-  gST = system;
-  gBS = system->BootServices;
-  gRT = system->RuntimeServices;
-  return EFI_SUCCESS;
-}
 
 const uint8_t *ModelFind(const uint8_t *list, size_t size, const EFI_GUID &name, size_t minData) {
   size_t at = 0;
@@ -65,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   host::Platform platform;
   platform.AddRawHob(std::vector<UINT8>(data + 1, data + size));
   host::Firmware firmware(platform);
-  Check(firmware.RunImage(SaveTables) == EFI_SUCCESS);
+  Check(firmware.RunImage(fuzz::TakeTables) == EFI_SUCCESS);
   const uint8_t *list = firmware.HobList();
   Check(list != nullptr);
   // The list ends where its handoff HOB says: at the end-of-list HOB.

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzBoot.h"
 #include "fuzz/FuzzSupport.h"
 #include "host/HostFirmware.h"
 #include "identity/SmbiosStrings.h"
@@ -27,14 +28,6 @@
 namespace {
 
 using fuzz::Check;
-
-EFI_STATUS EFIAPI SaveTables(EFI_HANDLE image, EFI_SYSTEM_TABLE *system) {
-  gImageHandle = image;
-  gST = system;
-  gBS = system->BootServices;
-  gRT = system->RuntimeServices;
-  return EFI_SUCCESS;
-}
 
 // String Number of a set of Available bytes, as the lookup must find it.
 std::string ModelString(const uint8_t *set, size_t available, uint8_t number) {
@@ -69,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memcpy(set.get(), data + 1, size - 1);
     host::Platform platform;
     host::Firmware firmware(platform);
-    Check(firmware.RunImage(SaveTables) == EFI_SUCCESS);
+    Check(firmware.RunImage(fuzz::TakeTables) == EFI_SUCCESS);
     CHAR8 *result = nullptr;
     Check(GetSmbiosString(set.get(), size - 1, number, &result) == EFI_SUCCESS);
     Check(result != nullptr && std::string(result) == ModelString(data + 1, size - 1, number));
@@ -137,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
 
   host::Firmware firmware(platform);
-  Check(firmware.RunImage(SaveTables) == EFI_SUCCESS);
+  Check(firmware.RunImage(fuzz::TakeTables) == EFI_SUCCESS);
   firmware.InstallSmbios();
   CHAR8 *values[3] = {reinterpret_cast<CHAR8 *>(1), reinterpret_cast<CHAR8 *>(1),
                       reinterpret_cast<CHAR8 *>(1)};
