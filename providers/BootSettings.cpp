@@ -187,15 +187,21 @@ const ZELM_SETTING_PROVIDER mBootProviders[3] = {
      BootSettingSetDefault},
 };
 
-EFI_STATUS EFIAPI BootSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
-                                        VOID *Value) {
+namespace {
+
+// The one-byte value of a boot setting: its stored value unless UseDefault
+// is set or none is stored, else its default.
+EFI_STATUS ReadBootSetting(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize, VOID *Value,
+                           BOOLEAN UseDefault) {
   BootKind kind = BootKind::None;
   EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &kind);
   if (EFI_ERROR(status)) {
     return status;
   }
   UINT8 value = 0;
-  status = DefaultOf(kind, &value);
+  if (UseDefault || !ReadStored(kind, &value)) {
+    status = DefaultOf(kind, &value);
+  }
   if (!EFI_ERROR(status)) {
     *ValueSize = 1;
     *static_cast<UINT8 *>(Value) = value;
@@ -203,20 +209,16 @@ EFI_STATUS EFIAPI BootSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, U
   return status;
 }
 
+} // namespace
+
+EFI_STATUS EFIAPI BootSettingGetDefault(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
+                                        VOID *Value) {
+  return ReadBootSetting(Provider, ValueSize, Value, TRUE);
+}
+
 EFI_STATUS EFIAPI BootSettingGet(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSize,
                                  VOID *Value) {
-  BootKind kind = BootKind::None;
-  EFI_STATUS status = CheckRead(Provider, ValueSize, Value, &kind);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  UINT8 value = 0;
-  if (!ReadStored(kind, &value)) {
-    return BootSettingGetDefault(Provider, ValueSize, Value);
-  }
-  *ValueSize = 1;
-  *static_cast<UINT8 *>(Value) = value;
-  return EFI_SUCCESS;
+  return ReadBootSetting(Provider, ValueSize, Value, FALSE);
 }
 
 EFI_STATUS EFIAPI BootSettingSet(const ZELM_SETTING_PROVIDER *Provider, UINTN ValueSize,
