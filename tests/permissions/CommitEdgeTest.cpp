@@ -292,6 +292,25 @@ TEST_F(CommitEdgeTest, AResultSizeAboveTheLimitIsRefusedOnlyWhereTheTextIsCarrie
   }
 }
 
+// A result that cannot get pool for its variable is reported as such and
+// leaves no result variable behind, in either layout.
+TEST_F(CommitEdgeTest, AResultWithoutPoolIsReportedAndWritesNothing) {
+  for (UINT8 formatVersion : {UINT8(2), UINT8(1)}) {
+    SCOPED_TRACE(int(formatVersion));
+    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
+                           gZelmPermissionVariableGuid);
+    auto packet = Deliver(kChange, kOwner, {.formatVersion = formatVersion, .sessionId = 5});
+    ASSERT_EQ(Apply(*packet), EFI_SUCCESS);
+    const size_t live = firmware->BootPool().Stats().liveCount;
+    firmware->BootPool().FailNth(1);
+    EXPECT_EQ(Report(*packet), EFI_OUT_OF_RESOURCES);
+    firmware->BootPool().ClearFaults();
+    EXPECT_TRUE(packet->ResultVariable().empty());
+    EXPECT_EQ(firmware->BootPool().Stats().liveCount, live);
+    EXPECT_EQ(Complete(*packet, 1), EFI_SUCCESS); // discarded: nothing kept
+  }
+}
+
 // A reload that cannot apply the remembered changes again (no pool) leaves
 // no store rather than one that gives a revoked right back.
 TEST_F(CommitEdgeTest, AReloadThatCannotReapplyTheChangesLeavesNoStore) {
