@@ -1,6 +1,7 @@
 // Every refusal of a settings packet: State, the stored and returned
 // Status, whether the result variable and "_SMID" were written, and the
 // mailbox and token cleaned up.
+#include <algorithm>
 #include <functional>
 
 #include "tests/settings/SettingsPacketTestSupport.h"
@@ -223,6 +224,61 @@ TEST_F(SettingsPacketRefusalTest, NoAuthenticationProtocolIsASignatureRefusal) {
   InstallAuthentication();
   auto later = Deliver(SettingsXml(1, 0, {}));
   EXPECT_EQ(Apply(*later), EFI_SUCCESS);
+}
+
+// Results of exactly the largest size are kept; one byte more and the
+// packet keeps none. Each character added to an unknown id adds one byte
+// to its result, so the sizes are reached by lengthening ids.
+TEST_F(SettingsPacketRefusalTest, ResultsOfExactlyTheLargestSizeAreKept) {
+  std::vector<size_t> pads(50, 10);
+  auto packetOf = [&] {
+    std::string settings;
+    for (size_t i = 0; i < pads.size(); i++) {
+      settings += "<S><Id>Device.Unknown." + std::to_string(i) + "." + std::string(pads[i], 'x') +
+                  "</Id><Value>1</Value></S>";
+    }
+    return Packet(kVersions + "<Settings>" + settings + "</Settings>");
+  };
+  // The size field of the result variable; Status: ApplyPacket's answer,
+  // which is also the status the variable must hold.
+  auto resultSize = [&](EFI_STATUS *status) {
+    platform.EraseVariable(host::ResultName(host::PacketKind::Settings), gZelmSettingsVariableGuid);
+    auto packet = Deliver(packetOf());
+    const EFI_STATUS returned = Apply(*packet);
+    Kvsr result = ResultOf(*packet);
+    EXPECT_TRUE(result.written);
+    EXPECT_EQ(result.status, returned);
+    *status = returned;
+    return result.sizeField;
+  };
+  EFI_STATUS status = EFI_SUCCESS;
+  const size_t first = resultSize(&status);
+  ASSERT_EQ(status, EFI_SUCCESS);
+  ASSERT_LT(first, size_t{ZELM_MAX_RESULT_SIZE});
+  // Lengthen the ids, none past 96 characters, until the results fill the
+  // largest size.
+  size_t missing = ZELM_MAX_RESULT_SIZE - first;
+  for (size_t i = 0; i < pads.size() && missing != 0; i++) {
+    const size_t room = 96 - (std::string("Device.Unknown.") + std::to_string(i) + ".").size();
+    const size_t add = std::min(missing, room - pads[i]);
+    pads[i] += add;
+    missing -= add;
+  }
+  ASSERT_EQ(missing, 0u);
+  EXPECT_EQ(resultSize(&status), size_t{ZELM_MAX_RESULT_SIZE});
+  EXPECT_EQ(status, EFI_SUCCESS);
+  // One byte more: the results are not kept, the packet says so.
+  bool grown = false;
+  for (size_t i = 0; i < pads.size() && !grown; i++) {
+    const size_t room = 96 - (std::string("Device.Unknown.") + std::to_string(i) + ".").size();
+    if (pads[i] < room) {
+      pads[i]++;
+      grown = true;
+    }
+  }
+  ASSERT_TRUE(grown);
+  EXPECT_EQ(resultSize(&status), 0u);
+  EXPECT_EQ(status, EFI_ABORTED);
 }
 
 } // namespace
