@@ -39,6 +39,13 @@ protected:
       return EFI_SUCCESS;
     };
   }
+  // The change packet in result layout FormatVersion, with no result
+  // variable left from an earlier one.
+  std::unique_ptr<host::Delivery> DeliverChangeInLayout(UINT8 formatVersion, UINT32 sessionId) {
+    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
+                           gZelmPermissionVariableGuid);
+    return Deliver(kChange, kOwner, {.formatVersion = formatVersion, .sessionId = sessionId});
+  }
   std::optional<PermissionEntry> EntryOf(const char *id) {
     PermissionEntry *e = FindPermissionEntry(CurrentPermissionStore(), id);
     return e == nullptr ? std::nullopt : std::optional<PermissionEntry>(*e);
@@ -271,9 +278,7 @@ TEST_F(CommitEdgeTest, IdentityChangesStoredByAWholeStoreWriteAreNotAppliedAgain
 TEST_F(CommitEdgeTest, AResultSizeAboveTheLimitIsRefusedOnlyWhereTheTextIsCarried) {
   for (UINT8 formatVersion : {UINT8(2), UINT8(1)}) {
     SCOPED_TRACE(int(formatVersion));
-    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
-                           gZelmPermissionVariableGuid);
-    auto packet = Deliver(kChange, kOwner, {.formatVersion = formatVersion, .sessionId = 9});
+    auto packet = DeliverChangeInLayout(formatVersion, 9);
     ZELM_APPLY_PACKET *record = packet->Record();
     std::vector<CHAR8> text(ZELM_MAX_RESULT_SIZE + 1, 'x');
     record->State = 4;
@@ -297,9 +302,7 @@ TEST_F(CommitEdgeTest, AResultSizeAboveTheLimitIsRefusedOnlyWhereTheTextIsCarrie
 TEST_F(CommitEdgeTest, AResultWithoutPoolIsReportedAndWritesNothing) {
   for (UINT8 formatVersion : {UINT8(2), UINT8(1)}) {
     SCOPED_TRACE(int(formatVersion));
-    platform.EraseVariable(host::ResultName(host::PacketKind::Permissions),
-                           gZelmPermissionVariableGuid);
-    auto packet = Deliver(kChange, kOwner, {.formatVersion = formatVersion, .sessionId = 5});
+    auto packet = DeliverChangeInLayout(formatVersion, 5);
     ASSERT_EQ(Apply(*packet), EFI_SUCCESS);
     const size_t live = firmware->BootPool().Stats().liveCount;
     firmware->BootPool().FailNth(1);
