@@ -45,39 +45,27 @@ UINT32 GroupAt(const UINT8 *in) {
 // Whole groups of four alphabet characters from In, the bulk of any text:
 // how many characters they take, up to the first character outside the
 // alphabet or the last whole group. With Out given, their bytes are written
-// there, Room allowing.
+// there, and the groups stop where Room has no three bytes left: the
+// character-wise walk of Decode writes what fits of the next one.
 UINTN DecodeGroups(const UINT8 *in, UINTN length, UINT8 *out, UINTN room) {
   UINTN i = 0;
-  if (out == nullptr) {
-    while (i + 4 <= length && GroupAt(in + i) <= 0xFFFFFF) {
-      i += 4;
-    }
-    return i;
-  }
-  // Groups whose three bytes fit, then at most one that fits in part.
-  UINT8 *const end = out + room;
-  while (i + 4 <= length && end - out >= 3) {
+  for (; i + 4 <= length; i += 4) {
     const UINT32 group = GroupAt(in + i);
     if (group > 0xFFFFFF) {
-      return i;
+      break;
     }
-    out[0] = static_cast<UINT8>(group >> 16);
-    out[1] = static_cast<UINT8>(group >> 8);
-    out[2] = static_cast<UINT8>(group);
-    out += 3;
-    i += 4;
+    if (out != nullptr) {
+      if (room < 3) {
+        break;
+      }
+      out[0] = static_cast<UINT8>(group >> 16);
+      out[1] = static_cast<UINT8>(group >> 8);
+      out[2] = static_cast<UINT8>(group);
+      out += 3;
+      room -= 3;
+    }
   }
-  if (i + 4 <= length && out != end) {
-    const UINT32 group = GroupAt(in + i);
-    if (group > 0xFFFFFF) {
-      return i;
-    }
-    for (UINTN k = 0; out + k != end; k++) {
-      out[k] = static_cast<UINT8>(group >> (16 - 8 * k));
-    }
-    i += 4;
-  }
-  return i + DecodeGroups(in + i, length - i, nullptr, 0);
+  return i;
 }
 
 // Checks the whole text and counts its bytes; with Out given, also writes
