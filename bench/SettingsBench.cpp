@@ -144,7 +144,6 @@ double ParseNs(const std::string &xml) {
 int Run(const Payload &p) {
   host::Platform platform;
   platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
-  platform.poolKind = host::PoolKind::kFirmware; // no fills, no block table
   host::Firmware firmware(platform);
   PlatformTime::Wrap(firmware.RuntimeServices());
   if (firmware.RunImage(ZelmDriverEntry) != EFI_SUCCESS ||
