@@ -81,31 +81,34 @@ EFI_STATUS DefaultOf(BootKind kind, UINT8 *value) {
   return EFI_SUCCESS;
 }
 
-// The stored value, or FALSE when it could not be read (the caller falls
-// back to the default). "BootOrderLock" of other attributes was not
+// The stored value, or the error that kept it from being read (the caller
+// falls back to the default). "BootOrderLock" of other attributes was not
 // written by this driver and counts as absent; absent means disabled.
-BOOLEAN ReadStored(BootKind kind, UINT8 *value) {
+EFI_STATUS ReadStored(BootKind kind, UINT8 *value) {
   if (kind == BootKind::Lock) {
     UINT8 byte = 0;
     UINTN size = sizeof(byte);
     UINT32 attributes = 0;
-    if (EFI_ERROR(PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid, &attributes,
-                                      &size, &byte)) ||
-        attributes != kStoredVariableAttributes) {
-      return FALSE;
+    EFI_STATUS status = PlatformGetVariable(kBootOrderLockName, &gBootOrderLockVariableGuid,
+                                            &attributes, &size, &byte);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    if (attributes != kStoredVariableAttributes) {
+      return EFI_NOT_FOUND;
     }
     *value = byte != 0 ? 1 : 0;
-    return TRUE;
+    return EFI_SUCCESS;
   }
   PlatformSetupCopy setup;
-  return !EFI_ERROR(ReadPlatformSetup(&setup.block)) &&
-         !EFI_ERROR(ValueFromBlock(&setup.block, kind, value));
+  EFI_STATUS status = ReadPlatformSetup(&setup.block);
+  return EFI_ERROR(status) ? status : ValueFromBlock(&setup.block, kind, value);
 }
 
 // The value a Set compares against: only one actually stored. A lock
 // variable that is simply absent is the disabled state.
 BOOLEAN CurrentForCompare(BootKind kind, UINT8 *value) {
-  if (ReadStored(kind, value)) {
+  if (!EFI_ERROR(ReadStored(kind, value))) {
     return TRUE;
   }
   if (kind != BootKind::Lock) {
@@ -199,7 +202,16 @@ EFI_STATUS ReadBootSetting(const ZELM_SETTING_PROVIDER *Provider, UINTN *ValueSi
     return status;
   }
   UINT8 value = 0;
-  if (UseDefault || !ReadStored(kind, &value)) {
+  if (!UseDefault) {
+    status = ReadStored(kind, &value);
+    // A pool that ran out while reads still allocate leaves the stored value
+    // unknown: its default must not pass for it. After exit boot services
+    // reads allocate no more, and the default is all there is.
+    if (status == EFI_OUT_OF_RESOURCES && !PlatformSetupReadsEnded()) {
+      return status;
+    }
+  }
+  if (UseDefault || EFI_ERROR(status)) {
     status = DefaultOf(kind, &value);
   }
   if (!EFI_ERROR(status)) {

@@ -27,11 +27,6 @@ struct PlatformSetupState {
 
 PlatformSetupState mPlatformSetup;
 
-// Reads that allocate stop once boot-services pool is gone.
-BOOLEAN AllocationsEnded() {
-  return !PlatformVariableSmmMode() && PlatformBootServicesEnded();
-}
-
 // Found is installed: these protocols serve as markers here, and markers
 // are often installed with a NULL interface.
 BOOLEAN IsInstalled(EFI_GUID *guid) {
@@ -44,7 +39,7 @@ BOOLEAN IsInstalled(EFI_GUID *guid) {
 // success never comes without a buffer; a read that claims more bytes than it
 // was given is BAD_BUFFER_SIZE. Nothing is allocated once boot services are gone.
 template <typename Read> EFI_STATUS ReadIntoPool(Read read, PlatformSetupBlock *block) {
-  if (AllocationsEnded()) {
+  if (PlatformSetupReadsEnded()) {
     return EFI_OUT_OF_RESOURCES;
   }
   UINTN size = 0;
@@ -55,7 +50,7 @@ template <typename Read> EFI_STATUS ReadIntoPool(Read read, PlatformSetupBlock *
   if (status != EFI_BUFFER_TOO_SMALL) {
     return status;
   }
-  if (AllocationsEnded()) {
+  if (PlatformSetupReadsEnded()) {
     return EFI_OUT_OF_RESOURCES;
   }
   PoolPtr<UINT8> data(static_cast<UINT8 *>(AllocZeroedPool(size)));
@@ -141,6 +136,11 @@ BOOLEAN MessageFits(UINTN dataSize, UINTN bufferSize) {
 }
 
 } // namespace
+
+// Reads that allocate stop once boot-services pool is gone.
+BOOLEAN PlatformSetupReadsEnded(VOID) {
+  return !PlatformVariableSmmMode() && PlatformBootServicesEnded();
+}
 
 VOID FreePlatformSetup(PlatformSetupBlock *Block) {
   if (Block != nullptr) {

@@ -52,6 +52,10 @@ public:
 // service's status otherwise.
 [[nodiscard]] EFI_STATUS ReadPlatformSetup(PlatformSetupBlock *Block);
 
+// TRUE once ReadPlatformSetup allocates no more (boot services ended in DXE
+// mode): its EFI_OUT_OF_RESOURCES then says nothing about the pool.
+BOOLEAN PlatformSetupReadsEnded(VOID);
+
 // Stores the whole block, attributes 7: in SMM mode through the SMM
 // variable service; in DXE mode through the runtime services, or through
 // the privileged SMM message when both EFI_SMM_VARIABLE_PROTOCOL and

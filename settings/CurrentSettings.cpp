@@ -44,11 +44,17 @@ const CHAR8 *GroupValueText(EFI_STATUS status, UINT8 value) {
 
 [[nodiscard]] EFI_STATUS AddSettings(XmlNode *settings) {
   for (RegistryEntry *e = FirstProvider(); e != nullptr; e = NextProvider(e)) {
-    PoolPtr<CHAR8> text(SettingValueToText(&e->Provider, FALSE));
-    // A value that cannot be shown leaves its setting out; one that cannot
-    // be added fails the document rather than publish it without it.
+    CHAR8 *shown = nullptr;
+    EFI_STATUS status = SettingValueToText(&e->Provider, FALSE, &shown);
+    PoolPtr<CHAR8> text(shown);
+    // A value that cannot be shown leaves its setting out. One that could
+    // not be read for want of pool, or cannot be added, fails the document
+    // rather than publish it without the setting.
+    if (status == EFI_OUT_OF_RESOURCES) {
+      return status;
+    }
     if (text) {
-      EFI_STATUS status = AddSettingCurrent(settings, e->Provider.Id, text.get());
+      status = AddSettingCurrent(settings, e->Provider.Id, text.get());
       if (EFI_ERROR(status)) {
         return status;
       }
@@ -60,6 +66,9 @@ const CHAR8 *GroupValueText(EFI_STATUS status, UINT8 value) {
     UINTN size = sizeof(value);
     EFI_STATUS status = mSettingAccess.Get(&mSettingAccess, g->Id, nullptr,
                                            ZELM_SETTING_TYPE_ENABLE, &size, &value, nullptr);
+    if (status == EFI_OUT_OF_RESOURCES) {
+      return status; // "Error" would claim a member cannot be read
+    }
     EFI_STATUS added = AddSettingCurrent(settings, g->Id, GroupValueText(status, value));
     if (EFI_ERROR(added)) {
       return added;
@@ -91,9 +100,13 @@ EFI_STATUS BuildCurrentSettings(CHAR8 **Text, UINTN *Size) {
   *Text = nullptr;
   *Size = 0;
   ZELM_SETTINGS_MANAGER_DATA data = {};
-  UINT32 lowest = EFI_ERROR(LoadSettingsManagerData(&data)) ? 0 : data.LowestSupportedVersion;
+  EFI_STATUS status = LoadSettingsManagerData(&data);
+  if (status == EFI_OUT_OF_RESOURCES) {
+    return status; // a floor that is stored but unread is not 0
+  }
+  const UINT32 lowest = EFI_ERROR(status) ? 0 : data.LowestSupportedVersion;
   EFI_TIME now = {};
-  EFI_STATUS status = gRT->GetTime(&now, nullptr);
+  status = gRT->GetTime(&now, nullptr);
   if (EFI_ERROR(status)) {
     return status;
   }

@@ -132,7 +132,11 @@ EFI_STATUS GetGroup(ZELM_SETTING_ACCESS_PROTOCOL *This, const CHAR8 *id, ZELM_AU
         Get(This, m->Id, authToken, ZELM_SETTING_TYPE_ENABLE, &memberSize, &memberValue, nullptr);
     mGuards.get = FALSE;
     if (EFI_ERROR(status)) {
-      failure = status;
+      // A member unread for want of pool decides: the group's value is
+      // then unknown, not an error of the platform.
+      if (failure != EFI_OUT_OF_RESOURCES) {
+        failure = status;
+      }
       continue;
     }
     if (!haveValue) {

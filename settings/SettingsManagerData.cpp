@@ -26,7 +26,7 @@ EFI_STATUS LoadSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data) {
   if (EFI_ERROR(status)) {
     // A failed read says nothing about the content: only an absent variable
     // may stand for fresh data, whatever status the firmware chose.
-    return status == EFI_NOT_FOUND ? EFI_NOT_FOUND : EFI_DEVICE_ERROR;
+    return status == EFI_NOT_FOUND || status == EFI_OUT_OF_RESOURCES ? status : EFI_DEVICE_ERROR;
   }
   PoolPtr<UINT8> bytes(static_cast<UINT8 *>(buffer));
   if (size < kLeadingBytes || attributes != kStoredVariableAttributes) {

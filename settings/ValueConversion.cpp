@@ -103,7 +103,9 @@ EFI_STATUS ReadByte(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, U
 }
 
 // Reads a variable-size value into a new buffer of 1 to kMaxValueTextLength
-// bytes. With AllowEmpty a value of size 0 succeeds with no buffer.
+// bytes. With AllowEmpty a value of size 0 succeeds with no buffer. A probe
+// that fails for want of pool says so; any other unusable probe is
+// EFI_UNSUPPORTED.
 EFI_STATUS ReadBytes(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, BOOLEAN allowEmpty,
                      PoolPtr<UINT8> *bytes, UINTN *size) {
   *size = 0;
@@ -111,6 +113,9 @@ EFI_STATUS ReadBytes(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, 
   EFI_STATUS status = read(provider, size, nullptr);
   if (allowEmpty && *size == 0 && (status == EFI_SUCCESS || status == EFI_BUFFER_TOO_SMALL)) {
     return EFI_SUCCESS;
+  }
+  if (status == EFI_OUT_OF_RESOURCES) {
+    return status;
   }
   if (status != EFI_BUFFER_TOO_SMALL || *size == 0 || *size > kMaxValueTextLength) {
     return EFI_UNSUPPORTED;
@@ -128,74 +133,103 @@ EFI_STATUS ReadBytes(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, 
   return EFI_SUCCESS;
 }
 
-CHAR8 *CopyText(const CHAR8 *text, UINTN length) {
-  auto *copy = static_cast<CHAR8 *>(AllocPool(length + 1));
-  if (copy != nullptr) {
-    CopyMem(copy, text, length);
-    copy[length] = '\0';
+// *Out = a pool copy of the Length characters of Text and a terminating NUL.
+EFI_STATUS CopyText(const CHAR8 *text, UINTN length, CHAR8 **out) {
+  *out = static_cast<CHAR8 *>(AllocPool(length + 1));
+  if (*out == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
   }
-  return copy;
+  CopyMem(*out, text, length);
+  (*out)[length] = '\0';
+  return EFI_SUCCESS;
 }
 
-CHAR8 *CopyText(const CHAR8 *text) {
-  return CopyText(text, BoundedLength(text, MAX_TEXT_LENGTH + 1));
+EFI_STATUS CopyText(const CHAR8 *text, CHAR8 **out) {
+  return CopyText(text, BoundedLength(text, MAX_TEXT_LENGTH + 1), out);
 }
 
-CHAR8 *StringText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
+EFI_STATUS StringText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, CHAR8 **out) {
   UINTN size = 0;
   PoolPtr<UINT8> bytes;
-  if (EFI_ERROR(ReadBytes(provider, useDefault, FALSE, &bytes, &size))) {
-    return nullptr;
+  EFI_STATUS status = ReadBytes(provider, useDefault, FALSE, &bytes, &size);
+  if (EFI_ERROR(status)) {
+    return status;
   }
   const auto *text = reinterpret_cast<const CHAR8 *>(bytes.get());
   for (UINTN i = 0; i < size; i++) {
     if (text[i] == '\0') {
-      return CopyText(text, i);
+      return CopyText(text, i, out);
     }
   }
-  return nullptr; // not terminated within its size
+  return EFI_UNSUPPORTED; // not terminated within its size
 }
 
-CHAR8 *Base64Text(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
+EFI_STATUS Base64Text(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, CHAR8 **out) {
   UINTN size = 0;
   PoolPtr<UINT8> bytes;
-  if (EFI_ERROR(ReadBytes(provider, useDefault, FALSE, &bytes, &size))) {
-    return nullptr;
+  EFI_STATUS status = ReadBytes(provider, useDefault, FALSE, &bytes, &size);
+  if (EFI_ERROR(status)) {
+    return status;
   }
   UINTN textSize = 0;
   if (Base64Encode(bytes.get(), size, nullptr, &textSize) != EFI_BUFFER_TOO_SMALL) {
-    return nullptr;
+    return EFI_UNSUPPORTED;
   }
   PoolPtr<CHAR8> text(static_cast<CHAR8 *>(AllocPool(textSize)));
-  if (!text || EFI_ERROR(Base64Encode(bytes.get(), size, text.get(), &textSize))) {
-    return nullptr;
+  if (!text) {
+    return EFI_OUT_OF_RESOURCES;
   }
-  return text.release();
+  status = Base64Encode(bytes.get(), size, text.get(), &textSize);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  *out = text.release();
+  return EFI_SUCCESS;
 }
 
-CHAR8 *CertText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault) {
+EFI_STATUS CertText(const ZELM_SETTING_PROVIDER *provider, BOOLEAN useDefault, CHAR8 **out) {
   UINTN size = 0;
   PoolPtr<UINT8> cert;
-  if (EFI_ERROR(ReadBytes(provider, useDefault, TRUE, &cert, &size))) {
-    return nullptr;
+  EFI_STATUS status = ReadBytes(provider, useDefault, TRUE, &cert, &size);
+  if (EFI_ERROR(status)) {
+    return status;
   }
   if (size == 0) {
-    return CopyText("");
+    return CopyText("", out);
   }
   ZELM_AUTHENTICATION_PROTOCOL *auth = FindAuthenticationProtocol();
   if (auth == nullptr) {
-    return nullptr;
+    return EFI_NOT_READY;
   }
   CHAR8 *info = nullptr;
   UINTN infoSize = 0;
-  if (EFI_ERROR(auth->GetCertInfo(auth, nullptr, cert.get(), size, 2, 3, &info, &infoSize)) ||
-      info == nullptr) {
-    return CopyText("No Cert information available");
+  status = auth->GetCertInfo(auth, nullptr, cert.get(), size, 2, 3, &info, &infoSize);
+  if (status == EFI_OUT_OF_RESOURCES) {
+    return status; // describable, only not just now
+  }
+  if (EFI_ERROR(status) || info == nullptr) {
+    return CopyText("No Cert information available", out);
   }
   // The component's text need not be terminated within its stated size.
-  CHAR8 *text = CopyText(info, BoundedLength(info, infoSize));
+  status = CopyText(info, BoundedLength(info, infoSize), out);
   FreePool(info);
-  return text;
+  return status;
+}
+
+// The name of a one-byte value.
+const CHAR8 *ByteText(UINT8 type, UINT8 value) {
+  switch (type) {
+  case ZELM_SETTING_TYPE_ENABLE:
+    return value != 0 ? "Enabled" : "Disabled";
+  case ZELM_SETTING_TYPE_SECUREBOOTKEYS:
+    return value == 0 ? "KvOnly" : value == 1 ? "KvPlus3rdParty" : value == 3 ? "Custom" : "None";
+  case ZELM_SETTING_TYPE_PASSWORD:
+    return value != 0 ? "System Password Set" : "No System Password";
+  default: {
+    const CHAR8 *text = FindText(kUsbPortNames, value);
+    return text != nullptr ? text : "UnsupportedValue";
+  }
+  }
 }
 
 } // namespace
@@ -237,42 +271,34 @@ EFI_STATUS SetSettingFromText(const ZELM_SETTING_PROVIDER *Provider, const CHAR8
   return SetValue(Provider, AuthToken, 1, &name->value, Flags);
 }
 
-CHAR8 *SettingValueToText(const ZELM_SETTING_PROVIDER *Provider, BOOLEAN Default) {
-  if (Provider == nullptr) {
-    return nullptr;
+EFI_STATUS SettingValueToText(const ZELM_SETTING_PROVIDER *Provider, BOOLEAN Default,
+                              CHAR8 **Text) {
+  if (Text == nullptr) {
+    return EFI_INVALID_PARAMETER;
   }
-  UINT8 value = 0;
+  *Text = nullptr;
+  if (Provider == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
   switch (Provider->Type) {
   case ZELM_SETTING_TYPE_ENABLE:
-    return EFI_ERROR(ReadByte(Provider, Default, &value))
-               ? nullptr
-               : CopyText(value != 0 ? "Enabled" : "Disabled");
   case ZELM_SETTING_TYPE_SECUREBOOTKEYS:
-    if (EFI_ERROR(ReadByte(Provider, Default, &value))) {
-      return nullptr;
-    }
-    return CopyText(value == 0   ? "KvOnly"
-                    : value == 1 ? "KvPlus3rdParty"
-                    : value == 3 ? "Custom"
-                                 : "None");
   case ZELM_SETTING_TYPE_PASSWORD:
-    return EFI_ERROR(ReadByte(Provider, Default, &value))
-               ? nullptr
-               : CopyText(value != 0 ? "System Password Set" : "No System Password");
   case ZELM_SETTING_TYPE_USBPORT: {
-    if (EFI_ERROR(ReadByte(Provider, Default, &value))) {
-      return nullptr;
+    UINT8 value = 0;
+    EFI_STATUS status = ReadByte(Provider, Default, &value);
+    if (EFI_ERROR(status)) {
+      return status;
     }
-    const CHAR8 *text = FindText(kUsbPortNames, value);
-    return CopyText(text != nullptr ? text : "UnsupportedValue");
+    return CopyText(ByteText(Provider->Type, value), Text);
   }
   case ZELM_SETTING_TYPE_STRING:
-    return StringText(Provider, Default);
+    return StringText(Provider, Default, Text);
   case ZELM_SETTING_TYPE_BINARY:
-    return Base64Text(Provider, Default);
+    return Base64Text(Provider, Default, Text);
   case ZELM_SETTING_TYPE_CERT:
-    return CertText(Provider, Default);
+    return CertText(Provider, Default, Text);
   default:
-    return nullptr;
+    return EFI_UNSUPPORTED;
   }
 }

@@ -19,8 +19,13 @@ constexpr UINTN kMaxValueTextLength = 0x6000;
                                             UINT64 *Flags);
 
 // The current (or, with Default, the default) value of Provider as newly
-// allocated ASCII text that the caller frees, or NULL when the value cannot
-// be read or shown.
-CHAR8 *SettingValueToText(const ZELM_SETTING_PROVIDER *Provider, BOOLEAN Default);
+// allocated ASCII text in *Text, which the caller frees. On any error *Text is
+// NULL. EFI_OUT_OF_RESOURCES: the pool ran out here, in the provider or in the
+// certificate component, so the value could not be shown just now; any other
+// error: the value cannot be read or shown (the provider's own error, or
+// EFI_UNSUPPORTED for a value no text stands for, EFI_NOT_READY for a
+// certificate with no component to describe it).
+[[nodiscard]] EFI_STATUS SettingValueToText(const ZELM_SETTING_PROVIDER *Provider, BOOLEAN Default,
+                                            CHAR8 **Text);
 
 #endif

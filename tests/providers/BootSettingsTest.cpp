@@ -98,6 +98,33 @@ TEST_F(BootSettingsTest, GetReadsTheStoredValueOrFallsBackToTheDefault) {
   }
 }
 
+// A "Setup" copy that cannot be allocated leaves the stored value unknown:
+// the default must not pass for it while boot services run. After exit no
+// read allocates, and the default is the answer.
+TEST_F(BootSettingsTest, GetWithoutPoolForTheStoredValueGivesNoDefault) {
+  Start();
+  PutSetup(SetupWith(0x100, 1, 0)); // both differ from their defaults
+  for (Which which : {kUsb, kNetwork}) {
+    SCOPED_TRACE(which);
+    firmware->BootPool().FailNth(1);
+    UINT8 value = 0xEE;
+    EXPECT_EQ(Get(which, &value), EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(value, 0xEE);
+    firmware->BootPool().ClearFaults();
+    EXPECT_EQ(Get(which, &value), EFI_SUCCESS);
+    EXPECT_EQ(value, 0);
+    UINTN size = 1;
+    ASSERT_EQ(BootSettingGetDefault(Record(which), &size, &value), EFI_SUCCESS); // caches it
+    EXPECT_EQ(value, 1);
+  }
+  firmware->ExitBootServices();
+  for (Which which : {kUsb, kNetwork}) {
+    UINT8 value = 0xEE;
+    EXPECT_EQ(Get(which, &value), EFI_SUCCESS);
+    EXPECT_EQ(value, 1);
+  }
+}
+
 TEST_F(BootSettingsTest, ReadRefusals) {
   Start(/*defaults=*/false);
   PutSetup(SetupWith(0x40));

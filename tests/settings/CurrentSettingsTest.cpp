@@ -157,6 +157,52 @@ TEST_F(CurrentSettingsTest, BuildingTheDocumentRefusesNullArguments) {
   XmlPoolFree(text);
 }
 
+// Pool failing at each allocation in turn: the whole document or an error
+// with no text, never a document with a setting, a group's value or the
+// floor missing or wrong. Every value here differs from its default.
+TEST_F(CurrentSettingsTest, PoolFailureAtEveryAllocationBuildsAllOrNothing) {
+  auto packet = Deliver(SettingsXml(
+      4, 3, {{"Device.USBBoot.Enable", "Enabled"}, {"Zelm.RecoveryUrl.String", "https://r"}}));
+  ASSERT_EQ(Apply(*packet), EFI_SUCCESS);
+  CHAR8 *text = nullptr;
+  UINTN size = 0;
+  ASSERT_EQ(BuildCurrentSettings(&text, &size), EFI_SUCCESS);
+  const std::string whole(text, size - 1);
+  XmlPoolFree(text);
+  for (const char *shown : {"<LSV>3</LSV>", "<Value>https://r</Value>",
+                            "<Id>Device.USBBoot.Enable</Id><Value>Enabled</Value>",
+                            "<Id>Zelm.BootExternalMedia.Enable</Id><Value>Enabled</Value>",
+                            "<Value>CN=Zelm Test Certificate</Value>"}) {
+    ASSERT_NE(whole.find(shown), std::string::npos) << shown;
+  }
+  host::Pool &pool = firmware->BootPool();
+  size_t n = 1;
+  for (; n < 5000; n++) {
+    SCOPED_TRACE(n);
+    const size_t live = pool.Stats().liveCount;
+    const size_t failed = pool.Stats().failedAllocations;
+    pool.FailNth(n);
+    text = nullptr;
+    size = 0;
+    EFI_STATUS status = BuildCurrentSettings(&text, &size);
+    pool.ClearFaults();
+    if (status == EFI_SUCCESS) {
+      ASSERT_NE(text, nullptr);
+      EXPECT_TRUE(std::string(text, size - 1) == whole) << std::string(text, size - 1);
+      XmlPoolFree(text);
+    } else {
+      EXPECT_EQ(text, nullptr);
+      EXPECT_EQ(size, 0u);
+    }
+    EXPECT_EQ(pool.Stats().liveCount, live);
+    if (pool.Stats().failedAllocations == failed) {
+      EXPECT_EQ(status, EFI_SUCCESS);
+      break;
+    }
+  }
+  EXPECT_GT(n, 50u); // the sweep reached past the template into the values
+}
+
 TEST_F(CurrentSettingsTest, AddSettingCurrentRefusesWhatIsNotASettingsList) {
   XmlNode *root = nullptr;
   ASSERT_EQ(XmlAddNode(nullptr, "Settings", nullptr, &root), EFI_SUCCESS);

@@ -75,7 +75,8 @@ TEST_F(SettingAccessTest, GetFollowsTheSizeProtocol) {
 TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
   struct Row {
     const char *name;
-    std::vector<int> cameras; // -1: member fails with EFI_DEVICE_ERROR, -2: with BUFFER_TOO_SMALL
+    std::vector<int> cameras; // -1: member fails with EFI_DEVICE_ERROR, -2: with BUFFER_TOO_SMALL,
+                              // -3: with EFI_OUT_OF_RESOURCES
     EFI_STATUS status;
     UINT8 value;
   };
@@ -86,6 +87,11 @@ TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
       {"failing member", {1, -1, 1}, EFI_DEVICE_ERROR, 0xEE},
       {"difference stops the walk before a failure", {1, 0, -1}, EFI_SUCCESS, 2},
       {"member too small", {-2, 1}, EFI_BUFFER_TOO_SMALL, 0xEE},
+      // A member unread for want of pool leaves the value unknown, whatever
+      // the other members give.
+      {"member out of pool", {1, -3, 1}, EFI_OUT_OF_RESOURCES, 0xEE},
+      {"out of pool before a failure", {-3, -1}, EFI_OUT_OF_RESOURCES, 0xEE},
+      {"failure before out of pool", {-1, -3, 1}, EFI_OUT_OF_RESOURCES, 0xEE},
   };
   const char *ids[] = {"Device.FrontCamera.Enable", "Device.RearCamera.Enable",
                        "Device.IRCamera.Enable"};
@@ -99,6 +105,8 @@ TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
         FakeValues()[ids[i]].getStatus = EFI_DEVICE_ERROR;
       } else if (row.cameras[i] == -2) {
         FakeValues()[ids[i]].bytes = {1, 1};
+      } else if (row.cameras[i] == -3) {
+        FakeValues()[ids[i]].getStatus = EFI_OUT_OF_RESOURCES;
       }
     }
     UINT8 value = 0xEE;
@@ -106,7 +114,7 @@ TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
     EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
               row.status);
     EXPECT_EQ(value, row.value);
-    if (row.status != EFI_DEVICE_ERROR) {
+    if (row.status != EFI_DEVICE_ERROR && row.status != EFI_OUT_OF_RESOURCES) {
       EXPECT_EQ(size, 1u);
     }
   }

@@ -11,6 +11,24 @@
 
 namespace {
 
+// The text of Provider's value, or "(none)" with the status in *Status; an
+// error must leave no text behind.
+std::string Shown(const ZELM_SETTING_PROVIDER &provider, BOOLEAN useDefault = FALSE,
+                  EFI_STATUS *status = nullptr) {
+  CHAR8 *text = reinterpret_cast<CHAR8 *>(1);
+  EFI_STATUS got = SettingValueToText(&provider, useDefault, &text);
+  if (status != nullptr) {
+    *status = got;
+  }
+  if (EFI_ERROR(got)) {
+    EXPECT_EQ(text, nullptr);
+    return "(none)";
+  }
+  std::string result = text;
+  FreePool(text);
+  return result;
+}
+
 using settingstest::FakeProvider;
 using settingstest::FakeValues;
 using settingstest::SettingsTest;
@@ -23,10 +41,7 @@ protected:
     ids_.push_back(id);
     FakeValues()[ids_.back()].bytes = std::move(bytes);
     ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), type);
-    CHAR8 *text = SettingValueToText(&provider, FALSE);
-    std::string result = text == nullptr ? "(none)" : text;
-    FreePool(text);
-    return result;
+    return Shown(provider);
   }
 
   std::list<std::string> ids_;
@@ -155,9 +170,7 @@ TEST_F(ValueConversionTest, ValuesThatChangeBetweenQueryAndReadAreShownAsRead) {
     ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Scripted", row.type);
     provider.GetSettingValue = ScriptedGet;
     size_t live = firmware->BootPool().Stats().liveCount;
-    CHAR8 *text = SettingValueToText(&provider, FALSE);
-    std::string shown = text == nullptr ? "(none)" : text;
-    FreePool(text);
+    std::string shown = Shown(provider);
     EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // the read buffer was freed
     EXPECT_EQ(shown, row.text);
   }
@@ -187,15 +200,28 @@ TEST_F(ValueConversionTest, ValuesWithoutPoolGiveNoText) {
   }
 }
 
+// A read that fails gives no text; one that fails for want of pool says
+// so, for the caller must not take the value for one that cannot be shown.
 TEST_F(ValueConversionTest, FailingReadsGiveNoText) {
-  for (UINT32 type : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) {
-    SCOPED_TRACE(type);
-    ids_.push_back("Test.Failing." + std::to_string(type));
-    FakeValues()[ids_.back()].getStatus = EFI_DEVICE_ERROR;
-    ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), type);
-    EXPECT_EQ(SettingValueToText(&provider, FALSE), nullptr);
-    EXPECT_EQ(SettingValueToText(&provider, TRUE), nullptr);
+  for (EFI_STATUS failure : {EFI_DEVICE_ERROR, EFI_OUT_OF_RESOURCES}) {
+    for (UINT32 type : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) {
+      SCOPED_TRACE(testing::Message() << "type " << type << " failure " << failure);
+      ids_.push_back("Test.Failing." + std::to_string(type) + "." + std::to_string(failure));
+      FakeValues()[ids_.back()].getStatus = failure;
+      ZELM_SETTING_PROVIDER provider = FakeProvider(ids_.back().c_str(), type);
+      for (BOOLEAN useDefault : {FALSE, TRUE}) {
+        EFI_STATUS status = EFI_SUCCESS;
+        EXPECT_EQ(Shown(provider, useDefault, &status), "(none)");
+        EXPECT_TRUE(EFI_ERROR(status));
+        EXPECT_EQ(status == EFI_OUT_OF_RESOURCES, failure == EFI_OUT_OF_RESOURCES);
+      }
+    }
   }
+  ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Failing.0");
+  EXPECT_EQ(SettingValueToText(&provider, FALSE, nullptr), EFI_INVALID_PARAMETER);
+  CHAR8 *text = reinterpret_cast<CHAR8 *>(1);
+  EXPECT_EQ(SettingValueToText(nullptr, FALSE, &text), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(text, nullptr);
 }
 
 // The authentication component's certificate description: it describes
@@ -245,6 +271,9 @@ TEST_F(ValueConversionTest, CertificatesAreDescribedByTheAuthenticationComponent
   certNoText = FALSE;
   certStatus = EFI_NOT_FOUND;
   EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "No Cert information available");
+  // A component out of pool could describe the certificate another time.
+  certStatus = EFI_OUT_OF_RESOURCES;
+  EXPECT_EQ(TextOf(ZELM_SETTING_TYPE_CERT, {1, 2}), "(none)");
   EXPECT_EQ(firmware->BootPool().Stats().liveCount, live); // and nothing was freed twice
 }
 
@@ -328,10 +357,7 @@ TEST_F(ValueConversionTest, PacketTextsBecomeTheseStoredBytesAndBack) {
     if (row.type == ZELM_SETTING_TYPE_PASSWORD) {
       FakeValues()[ids_.back()].bytes = {static_cast<UINT8>(row.bytes[0] != 0)};
     }
-    CHAR8 *text = SettingValueToText(&provider, FALSE);
-    EXPECT_EQ(text == nullptr ? "(none)" : std::string(text),
-              row.back.empty() ? row.text : row.back);
-    FreePool(text);
+    EXPECT_EQ(Shown(provider), row.back.empty() ? row.text : row.back);
   }
   ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Text.0");
   UINT64 flags = 0;

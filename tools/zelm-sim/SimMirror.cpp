@@ -322,7 +322,9 @@ bool BuildMirror(const MachineState &machine, const MirrorOptions &options,
         }
         continue; // a group's value follows from its members
       }
-      PoolPtr<CHAR8> current(SettingValueToText(&entry->Provider, FALSE));
+      CHAR8 *shown = nullptr;
+      (void)SettingValueToText(&entry->Provider, FALSE, &shown); // no text: nothing to compare
+      PoolPtr<CHAR8> current(shown);
       if (current && value == current.get()) {
         continue;
       }
