@@ -55,6 +55,25 @@ TEST_F(PermissionStoreTest, LookupIsExactAndSetReplacesBothMasksInPlace) {
   EXPECT_EQ(FindPermissionEntry(store, "New.Entry")->Signature, 0x534C504Bu);
 }
 
+// Two ids of one hash, one the start of the other: the hash only narrows
+// the search, and a lookup of the shorter id never finds the longer one's
+// rights (nor the other way round).
+TEST_F(PermissionStoreTest, IdsOfOneHashAreToldApartByLength) {
+  ASSERT_EQ(CreateDefaultPermissionStore(), EFI_SUCCESS);
+  PermissionStore *store = CurrentPermissionStore();
+  const char *shorter = "Device.Collide";
+  const char *longer = "Device.CollideQE0hHb"; // same FNV-1a value, 0x95751BDB
+  ASSERT_EQ(AddPermissionEntry(store, longer, 0x42, 0x24), EFI_SUCCESS);
+  EXPECT_EQ(FindPermissionEntry(store, shorter), nullptr);
+  EXPECT_EQ(PermissionMaskOf(store, shorter), store->DefaultPMask);
+  ASSERT_EQ(AddPermissionEntry(store, shorter, 0x11, 0x22), EFI_SUCCESS);
+  ASSERT_NE(FindPermissionEntry(store, shorter), nullptr);
+  EXPECT_EQ(FindPermissionEntry(store, shorter)->PMask, 0x11);
+  EXPECT_EQ(FindPermissionEntry(store, longer)->PMask, 0x42);
+  EXPECT_EQ(FindPermissionEntry(store, shorter)->IdHash,
+            FindPermissionEntry(store, longer)->IdHash);
+}
+
 // Many entries and duplicates: a lookup answers with the first entry of
 // that id in list order, before and after removals.
 TEST_F(PermissionStoreTest, LookupFindsTheFirstOfDuplicatesAmongManyEntries) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "providers/BootOrderLock.h"
+#include "providers/DefaultStores.h"
 #include "providers/PlatformSetup.h"
 #include "support/VariableAccess.h"
 #include "tests/support/PlatformTestSupport.h"
@@ -37,6 +38,21 @@ std::vector<UINT8> BlockBytes(const PlatformSetupBlock &block) {
 }
 
 class PlatformSetupTest : public PlatformTest {};
+
+// A platform that publishes no default-store region has no defaults, and
+// says so rather than handing an empty block on.
+TEST_F(PlatformSetupTest, NoDefaultStoreRegionMeansNoDefaults) {
+  ASSERT_EQ(StartDriver(), EFI_SUCCESS);
+  UINT8 buffer[8] = {};
+  UINTN size = sizeof(buffer);
+  EXPECT_EQ(FindDefaultSetupInStores(0, &size, buffer), EFI_NOT_FOUND);
+  EXPECT_EQ(FindDefaultSetupInStores(0, &size, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ(FindDefaultSetupInStores(0, nullptr, nullptr), EFI_INVALID_PARAMETER);
+  size = 0;
+  EXPECT_EQ(ReadPlatformSetupDefaults(0, &size), EFI_NOT_FOUND);
+  const PlatformSetupBlock *defaults = nullptr;
+  EXPECT_EQ(GetPlatformSetupDefaults(&defaults), EFI_NOT_FOUND);
+}
 
 TEST_F(PlatformSetupTest, ReadGivesAFreshCopyWithItsSize) {
   PutSetup(Pattern(0x90));

@@ -161,11 +161,18 @@ TEST_F(CurrentSettingsTest, BuildingTheDocumentRefusesNullArguments) {
 // with no text, never a document with a setting, a group's value or the
 // floor missing or wrong. Every value here differs from its default.
 TEST_F(CurrentSettingsTest, PoolFailureAtEveryAllocationBuildsAllOrNothing) {
+  host::Pool &pool = firmware->BootPool();
+  // No "_SMID" yet: the first allocation is the document's frame.
+  CHAR8 *text = reinterpret_cast<CHAR8 *>(1);
+  UINTN size = 1;
+  pool.FailNth(1);
+  EXPECT_EQ(BuildCurrentSettings(&text, &size), EFI_ABORTED);
+  pool.ClearFaults();
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(size, 0u);
   auto packet = Deliver(SettingsXml(
       4, 3, {{"Device.USBBoot.Enable", "Enabled"}, {"Zelm.RecoveryUrl.String", "https://r"}}));
   ASSERT_EQ(Apply(*packet), EFI_SUCCESS);
-  CHAR8 *text = nullptr;
-  UINTN size = 0;
   ASSERT_EQ(BuildCurrentSettings(&text, &size), EFI_SUCCESS);
   const std::string whole(text, size - 1);
   XmlPoolFree(text);
@@ -175,7 +182,6 @@ TEST_F(CurrentSettingsTest, PoolFailureAtEveryAllocationBuildsAllOrNothing) {
                             "<Value>CN=Zelm Test Certificate</Value>"}) {
     ASSERT_NE(whole.find(shown), std::string::npos) << shown;
   }
-  host::Pool &pool = firmware->BootPool();
   size_t n = 1;
   for (; n < 5000; n++) {
     SCOPED_TRACE(n);

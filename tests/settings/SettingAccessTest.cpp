@@ -120,6 +120,40 @@ TEST_F(SettingAccessTest, GroupValuesCombineTheirMembers) {
   }
 }
 
+// A member whose Get asks for its own group's value while that value is
+// being combined gets EFI_UNSUPPORTED, not a second walk of the group.
+ZELM_SETTING_ACCESS_PROTOCOL *reentryAccess = nullptr;
+EFI_STATUS reentryStatus = EFI_SUCCESS;
+EFI_STATUS EFIAPI ReenteringGet(const ZELM_SETTING_PROVIDER *, UINTN *size, VOID *value) {
+  UINT8 inner = 0xEE;
+  UINTN innerSize = 1;
+  reentryStatus = reentryAccess->Get(reentryAccess, "Zelm.OnboardCameras.Enable", nullptr,
+                                     ZELM_SETTING_TYPE_ENABLE, &innerSize, &inner, nullptr);
+  *size = 1;
+  *static_cast<UINT8 *>(value) = 1;
+  return EFI_SUCCESS;
+}
+
+TEST_F(SettingAccessTest, GroupGetFromInsideAMemberIsRefused) {
+  ZELM_SETTING_PROVIDER member = FakeProvider("Device.FrontCamera.Enable");
+  member.GetSettingValue = ReenteringGet;
+  ASSERT_EQ(Register(member), EFI_SUCCESS);
+  reentryAccess = access;
+  reentryStatus = EFI_SUCCESS;
+  UINT8 value = 0xEE;
+  UINTN size = 1;
+  EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
+            EFI_SUCCESS);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(reentryStatus, EFI_UNSUPPORTED);
+  // The guard is down again once the walk is over.
+  value = 0xEE;
+  EXPECT_EQ(Get("Zelm.OnboardCameras.Enable", ZELM_SETTING_TYPE_ENABLE, &size, &value),
+            EFI_SUCCESS);
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(reentryStatus, EFI_UNSUPPORTED);
+}
+
 TEST_F(SettingAccessTest, GroupGetRefusals) {
   UINT8 value = 0xEE;
   UINTN size = 1;

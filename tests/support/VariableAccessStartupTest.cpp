@@ -206,6 +206,24 @@ TEST_F(VariableAccessStartupTest, RegionsAreTakenFromTheTable) {
   }
 }
 
+// A loaded-image protocol installed with no interface says nothing of the
+// image's memory type: the image counts as a boot-services one.
+TEST_F(VariableAccessStartupTest, LoadedImageWithoutInterfaceIsNoRuntimeImage) {
+  PublishRegions(SetupStore(0, {1}));
+  firmware->InstallPointerConversion();
+  image = firmware->LoadImage(EfiRuntimeServicesCode);
+  // Another protocol keeps the handle while its loaded image is replaced.
+  static const EFI_GUID kKeeper = {0x5a1e0001, 0x0c0d, 0x4e1f, {1, 2, 3, 4, 5, 6, 7, 8}};
+  static UINT8 keeper;
+  ASSERT_EQ(firmware->InstallProtocol(kKeeper, &keeper, &image), EFI_SUCCESS);
+  ASSERT_EQ(
+      firmware->UninstallProtocol(image, gEfiLoadedImageProtocolGuid, firmware->LoadedImage(image)),
+      EFI_SUCCESS);
+  ASSERT_EQ(firmware->InstallProtocol(gEfiLoadedImageProtocolGuid, nullptr, &image), EFI_SUCCESS);
+  ASSERT_EQ(firmware->StartImage(image, ZelmDriverEntry), EFI_SUCCESS);
+  EXPECT_TRUE(firmware->PointerConversions().registered.empty());
+}
+
 TEST_F(VariableAccessStartupTest, PointersOfARuntimeImageGoToPointerConversion) {
   enum When { Never, BeforeStart, AfterStart };
   struct Case {
