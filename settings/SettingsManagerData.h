@@ -32,12 +32,11 @@ struct ZELM_SETTINGS_MANAGER_DATA {
 };
 
 // Reads "_SMID" into *Data (Dirty clear). EFI_SUCCESS; EFI_NOT_FOUND
-// (absent); EFI_OUT_OF_RESOURCES (no pool for the read); EFI_DEVICE_ERROR
-// (any other read failure, so that no read failure looks like content);
-// EFI_NOT_FOUND (under 5 bytes, attributes
-// other than 3); EFI_COMPROMISED_DATA (wrong signature, not 45 bytes,
-// Version below LowestSupportedVersion); EFI_UNSUPPORTED (another layout
-// version).
+// (absent, under 5 bytes, attributes other than 3); EFI_OUT_OF_RESOURCES
+// (no pool for the read); EFI_DEVICE_ERROR (any other read failure, so that
+// no read failure looks like content); EFI_COMPROMISED_DATA (wrong
+// signature, not 45 bytes, Version below LowestSupportedVersion);
+// EFI_UNSUPPORTED (another layout version).
 [[nodiscard]] EFI_STATUS LoadSettingsManagerData(ZELM_SETTINGS_MANAGER_DATA *Data);
 
 // TRUE for the load statuses after which fresh data stands in: nothing
