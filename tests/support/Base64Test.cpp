@@ -147,22 +147,28 @@ TEST(Base64Decode, Sizes) {
   EXPECT_EQ(size, 6u);
   EXPECT_EQ(std::string(out.begin(), out.end()), "foob");
 
-  // Every room, at and between group boundaries, over a text that mixes
-  // whole groups, white space and a padded end: the bytes that fit and
-  // nothing past them.
-  const std::string mixed = "VGhlIHF1aWNr IGJyb3du\nIGZveA==";
-  const std::string decoded = "The quick brown fox";
-  for (UINTN room = 1; room <= decoded.size() + 2; room++) {
-    SCOPED_TRACE(room);
-    std::vector<UINT8> buffer(decoded.size() + 4, 0xA5);
-    size = room;
-    EXPECT_EQ(Base64Decode(mixed.data(), mixed.size(), buffer.data(), &size),
-              room < decoded.size() ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS);
-    EXPECT_EQ(size, decoded.size());
-    const UINTN written = std::min<UINTN>(room, decoded.size());
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written), decoded.substr(0, written));
-    for (UINTN i = room; i < buffer.size(); i++) {
-      EXPECT_EQ(buffer[i], 0xA5) << "byte " << i;
+  // Every room, at and between group boundaries, over texts that mix whole
+  // groups, white space and a padded end, or end in white space right after
+  // whole groups: the bytes that fit and nothing past them.
+  const struct {
+    std::string text;
+    std::string decoded;
+  } texts[] = {{"VGhlIHF1aWNr IGJyb3du\nIGZveA==", "The quick brown fox"},
+               {"VGhlIHF1aWNrIGJy  ", "The quick br"}};
+  for (const auto &t : texts) {
+    for (UINTN room = 1; room <= t.decoded.size() + 2; room++) {
+      SCOPED_TRACE(t.text + " room " + std::to_string(room));
+      std::vector<UINT8> buffer(t.decoded.size() + 4, 0xA5);
+      size = room;
+      EXPECT_EQ(Base64Decode(t.text.data(), t.text.size(), buffer.data(), &size),
+                room < t.decoded.size() ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS);
+      EXPECT_EQ(size, t.decoded.size());
+      const UINTN written = std::min<UINTN>(room, t.decoded.size());
+      EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written),
+                t.decoded.substr(0, written));
+      for (UINTN i = written; i < buffer.size(); i++) {
+        EXPECT_EQ(buffer[i], 0xA5) << "byte " << i;
+      }
     }
   }
 
