@@ -141,11 +141,8 @@ int PacketApply() {
     EFI_STATUS status = meter.Time([&] { return apply->ApplyPacket(apply, record); });
     EFI_STATUS report = apply->ReportResult(apply, record);
     EFI_STATUS complete = meter.Time([&] { return apply->CompletePacket(apply, record, 2); });
-    const CallCost cost =
-        meter.Cost(status == EFI_SUCCESS && report == EFI_SUCCESS && complete == EFI_SUCCESS &&
-                   record->ResultSize == ResultBytes(count));
-    platform.ClearSetVariableLog();
-    return cost;
+    return meter.Cost(status == EFI_SUCCESS && report == EFI_SUCCESS && complete == EFI_SUCCESS &&
+                      record->ResultSize == ResultBytes(count));
   };
   if (keepOnce(xmlA).ns < 0) { // the first one adds the entries
     std::fprintf(stderr, "zelm-permission-bench: the packet was not applied\n");
