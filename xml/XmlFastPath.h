@@ -75,7 +75,10 @@ inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keywo
 }
 
 // Sink: bool ReactInside(const XmlToken &), false to stop, called for the
-// kinds in the mask Sink::kKinds (all below 64); the fast path
+// kinds in the mask Sink::kKinds (all below 64); with Sink::kSkipsBlankText
+// a text of white space only before markup makes no token at all (the
+// markup's token follows the state before it, as it would the text's); the
+// fast path
 // makes no token with the error flag, and none that reaches the input's
 // last byte (those are the general tokenizer's). bool OpenName(const CHAR8
 // *&, UINTN &) names the element an end tag is likely to close (a hint;
@@ -188,7 +191,8 @@ private:
 
   // The token that the rule makes at p: its kind, and its end in q; or
   // kHandOver.
-  XML_HOT_INLINE INT32 Step(const XmlRule &rule, INT32 from, const UINT8 *p, const UINT8 *&q) {
+  // A skipped blank text moves p to the token's start.
+  XML_HOT_INLINE INT32 Step(const XmlRule &rule, INT32 from, const UINT8 *&p, const UINT8 *&q) {
     switch (rule.Step) {
     case XmlStep::Content:
       return Content(p, q);
@@ -342,13 +346,19 @@ private:
 
   // Text, a start tag's "<", an end tag's "</" and the declaration's
   // "<?xml"; other markup is handed over.
-  INT32 Content(const UINT8 *p, const UINT8 *&q) const {
+  INT32 Content(const UINT8 *&p, const UINT8 *&q) const {
     if (p >= end_) {
       return kHandOver; // the end-of-document token
     }
     if (*p != '<') {
       q = SkipText(p);
-      return q < end_ && *q == '<' ? XmlStateText : kHandOver;
+      if (q >= end_ || *q != '<') {
+        return kHandOver;
+      }
+      if (!Sink::kSkipsBlankText || SkipSpace(p) != q) {
+        return XmlStateText;
+      }
+      p = q;
     }
     if (!PlainAt(p + 1)) {
       return kHandOver;

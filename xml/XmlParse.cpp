@@ -290,6 +290,8 @@ struct ParseRun {
 
   // The fast path hands over only the tokens the builder reacts to.
   static constexpr UINT64 kKinds = kXmlTreeKinds;
+  // Text trimmed to nothing leaves the tree as it is.
+  static constexpr bool kSkipsBlankText = true;
 
   // False ends the parse; status then tells how.
   XML_HOT_INLINE bool React(const XmlToken &token) {
