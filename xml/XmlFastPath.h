@@ -94,17 +94,8 @@ public:
   XML_HOT_FLATTEN bool Run() {
     p_ = state_.Position;
     state = state_.State;
-    Outcome outcome;
-#if defined(__OPTIMIZE_SIZE__)
-    do {
-      outcome = state >= 0 && state < kXmlFirstDoctypeState
-                    ? Make(kXmlMarkupRules.Rule[state], state)
-                    : Outcome::HandedOver;
-    } while (outcome == Outcome::Made);
-#else
-    outcome =
+    Outcome outcome =
         state >= 0 && state < XmlStateCount ? kHandlers.At[state](*this, p_) : Outcome::HandedOver;
-#endif
     state_.Position = p_;
     state_.State = state;
     return outcome != Outcome::Stopped;
@@ -113,9 +104,8 @@ public:
 private:
   static constexpr INT32 kHandOver = -1;
 
-  enum class Outcome { Made, Stopped, HandedOver };
+  enum class Outcome { Stopped, HandedOver };
 
-#if !defined(__OPTIMIZE_SIZE__)
   // Threaded: each state's handler makes its token with the state's rule
   // folded in, then jumps straight to the handler of the state it reached.
   // One indirect jump per state rather than one shared by all, so the jump
@@ -169,25 +159,6 @@ private:
 
   static constexpr HandlerTable kHandlers =
       MakeHandlers(__make_integer_seq<StateList, INT32, XmlStateCount>{});
-#endif
-
-  XML_HOT_INLINE Outcome Make(const XmlRule &rule, INT32 from) {
-    const UINT8 *q = nullptr;
-    INT32 kind = Step(rule, from, p_, q);
-    if (kind < 0) {
-      return Outcome::HandedOver;
-    }
-    if (((Sink::kKinds >> kind) & 1) != 0) {
-      UINT64 length = static_cast<UINT64>(q - p_);
-      XmlToken token = {p_, length, encoding_, length, kind, FALSE};
-      if (!sink_.ReactInside(token)) {
-        return Outcome::Stopped;
-      }
-    }
-    p_ = q;
-    state = kind;
-    return Outcome::Made;
-  }
 
   // The token that the rule makes at p: its kind, and its end in q; or
   // kHandOver.
@@ -241,15 +212,11 @@ private:
     return state.InputEnd > state.Position ? state.InputEnd - 1 : state.Position;
   }
 
-  UINT32 ClassOf(UINT8 cls) const {
-    return cls == kXmlLiteralQuote ? state_.QuoteClass : cls;
-  }
+  UINT32 ClassOf(UINT8 cls) const { return cls == kXmlLiteralQuote ? state_.QuoteClass : cls; }
 
   // The general scanners decode the character after a run; here it must be
   // a plain ASCII byte, which needs no decoding.
-  bool PlainAt(const UINT8 *q) const {
-    return q < end_ && Is(*q, kPlain);
-  }
+  bool PlainAt(const UINT8 *q) const { return q < end_ && Is(*q, kPlain); }
 
   const UINT8 *SkipSpace(const UINT8 *q) const {
     while (q < end_ && Is(*q, kSpace)) {
