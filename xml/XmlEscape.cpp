@@ -26,6 +26,27 @@ const Entity *MatchEntity(const CHAR8 *text, UINTN remaining) {
   return nullptr;
 }
 
+// Offset of the first "&" of text[from, length), or length; eight bytes a
+// step (the lowest byte a zero test flags is always a true one).
+UINTN NextAmpersand(const CHAR8 *text, UINTN from, UINTN length) {
+  constexpr UINT64 kOnes = 0x0101010101010101ULL;
+  constexpr UINT64 kHighs = 0x8080808080808080ULL;
+  UINTN i = from;
+  for (; i + 8 <= length; i += 8) {
+    UINT64 word;
+    __builtin_memcpy(&word, text + i, 8);
+    UINT64 x = word ^ ('&' * kOnes);
+    UINT64 found = (x - kOnes) & ~x & kHighs;
+    if (found != 0) {
+      return i + static_cast<UINTN>(__builtin_ctzll(found)) / 8;
+    }
+  }
+  while (i < length && text[i] != '&') {
+    i++;
+  }
+  return i;
+}
+
 // Escaped length of a byte-counted text (no limit applied).
 UINTN XmlEscapedLengthBytes(const CHAR8 *text, UINTN length) {
   UINTN total = length;
@@ -98,11 +119,9 @@ UINTN XmlUnescapedLengthBytes(const CHAR8 *text, UINTN length, UINTN limit) {
     return 0;
   }
   UINTN total = length;
-  for (UINTN i = 0; i < length; i++) {
-    if (text[i] != '&') {
-      continue;
-    }
+  for (UINTN i = NextAmpersand(text, 0, length); i < length; i = NextAmpersand(text, i, length)) {
     const Entity *entity = MatchEntity(text + i + 1, length - i - 1);
+    i++;
     if (entity != nullptr) {
       total -= entity->length;
       i += entity->length;
@@ -115,13 +134,17 @@ UINTN XmlUnescapeInto(CHAR8 *out, const CHAR8 *text, UINTN length) {
   UINTN produced = 0;
   UINTN i = 0;
   while (i < length) {
-    const Entity *entity = text[i] == '&' ? MatchEntity(text + i + 1, length - i - 1) : nullptr;
-    if (entity != nullptr) {
-      out[produced++] = entity->character;
-      i += 1U + entity->length;
-    } else {
-      out[produced++] = text[i++];
+    // The plain run up to the next reference, copied as a block.
+    UINTN ampersand = NextAmpersand(text, i, length);
+    XmlCopyBytes(out + produced, text + i, ampersand - i);
+    produced += ampersand - i;
+    i = ampersand;
+    if (i == length) {
+      break;
     }
+    const Entity *entity = MatchEntity(text + i + 1, length - i - 1);
+    out[produced++] = entity != nullptr ? entity->character : '&';
+    i += entity != nullptr ? 1U + entity->length : 1U;
   }
   return produced;
 }

@@ -255,6 +255,28 @@ TEST_F(XmlWriter, EscapeAndUnescape) {
   EXPECT_EQ(result, nullptr);
 }
 
+// References and bare ampersands at every offset of the words the
+// unescaping scans in.
+TEST_F(XmlWriter, UnescapingFindsReferencesAtEveryOffset) {
+  for (const char *reference : {"&amp;", "&lt;", "&", "&quot"}) {
+    const std::string expected = reference == std::string("&amp;")  ? "&"
+                                 : reference == std::string("&lt;") ? "<"
+                                                                    : reference;
+    for (size_t before = 0; before <= 17; before++) {
+      const std::string text =
+          std::string(before, 'x') + reference + std::string(17 - before, 'y') + reference;
+      SCOPED_TRACE(text);
+      const std::string want =
+          std::string(before, 'x') + expected + std::string(17 - before, 'y') + expected;
+      EXPECT_EQ(XmlUnescapedLength(text.c_str(), 100), want.size());
+      CHAR8 *unescaped = nullptr;
+      ASSERT_EQ(XmlUnescape(text.c_str(), 100, &unescaped), EFI_SUCCESS);
+      EXPECT_EQ(std::string(unescaped), want);
+      XmlPoolFree(unescaped);
+    }
+  }
+}
+
 // Every byte value survives escaping followed by unescaping.
 TEST_F(XmlWriter, EscapingRoundTrips) {
   std::string all;
