@@ -223,6 +223,12 @@ TEST_F(CurrentSettingsTest, AddSettingCurrentRefusesWhatIsNotASettingsList) {
   ASSERT_EQ(XmlTreeToString(root, 0, &size, &text), EFI_SUCCESS);
   EXPECT_STREQ(text, "<Settings><SettingCurrent><Id>Id</Id><Value /></SettingCurrent></Settings>");
   XmlPoolFree(text);
+  // A failure to append is a device error, whichever of the three it hits.
+  for (size_t n = 1; n <= 3; n++) {
+    SCOPED_TRACE(n);
+    firmware->BootPool().FailNth(n);
+    EXPECT_EQ(AddSettingCurrent(root, "Id", "v"), EFI_DEVICE_ERROR);
+  }
   EXPECT_EQ(XmlFreeTree(&root), EFI_SUCCESS);
   EXPECT_EQ(XmlFreeTree(&other), EFI_SUCCESS);
 }
