@@ -176,6 +176,30 @@ TEST_F(ValueConversionTest, ValuesThatChangeBetweenQueryAndReadAreShownAsRead) {
   }
 }
 
+// A size query that gives no usable size: no text, and a status that says
+// the value cannot be shown, not that the pool ran out.
+TEST_F(ValueConversionTest, UnusableSizeQueriesAreUnsupported) {
+  const EFI_STATUS small = EFI_BUFFER_TOO_SMALL;
+  const struct {
+    UINT32 type;
+    EFI_STATUS queryStatus;
+    UINTN querySize;
+  } queries[] = {
+      {ZELM_SETTING_TYPE_STRING, EFI_SUCCESS, 2}, {ZELM_SETTING_TYPE_STRING, small, 0},
+      {ZELM_SETTING_TYPE_STRING, small, 0x6001},  {ZELM_SETTING_TYPE_BINARY, EFI_SUCCESS, 2},
+      {ZELM_SETTING_TYPE_BINARY, small, 0x6001},  {ZELM_SETTING_TYPE_CERT, small, 0x6001},
+  };
+  for (const auto &query : queries) {
+    SCOPED_TRACE(testing::Message() << "type " << query.type << " size " << query.querySize);
+    script = {query.queryStatus, query.querySize, EFI_SUCCESS, {'h', 0}, 2};
+    ZELM_SETTING_PROVIDER provider = FakeProvider("Test.Scripted", query.type);
+    provider.GetSettingValue = ScriptedGet;
+    EFI_STATUS status = EFI_SUCCESS;
+    EXPECT_EQ(Shown(provider, FALSE, &status), "(none)");
+    EXPECT_EQ(status, EFI_UNSUPPORTED);
+  }
+}
+
 // No pool for the value or for its text: no text, and nothing left allocated.
 TEST_F(ValueConversionTest, ValuesWithoutPoolGiveNoText) {
   const struct {
