@@ -55,6 +55,10 @@ inline bool Is(UINT8 c, UINT8 flag) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first byte lowest");
 
+#if defined(__SSE2__)
+typedef signed char Bytes16 __attribute__((vector_size(16)));
+#endif
+
 // The high bit of each zero byte of the eight, and possibly of bytes above
 // the lowest zero byte.
 inline UINT64 ZeroBytes(UINT64 word) {
@@ -257,6 +261,20 @@ private:
   }
 
   const UINT8 *SkipText(const UINT8 *q) const {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the processor compares them at once:
+    // "<", NUL and bytes above 7F (the sign bit) stop the text.
+    while (end_ - q >= 16) {
+      Bytes16 bytes;
+      __builtin_memcpy(&bytes, q, 16);
+      Bytes16 stops = (bytes == '<') | (bytes == 0) | (bytes < 0);
+      UINT32 mask = static_cast<UINT32>(__builtin_ia32_pmovmskb128(stops));
+      if (mask != 0) {
+        return q + __builtin_ctz(mask);
+      }
+      q += 16;
+    }
+#endif
     // Eight bytes at a time: the lowest flagged byte is the first "<", NUL
     // or byte above 7F (a zero test can flag bytes above a zero, never
     // below one).
