@@ -17,6 +17,8 @@
 //                                 packet that leaves the defaults alone)
 //   getvariable-calls perm-keep <n>
 //   peak-pool-bytes perm-keep <bytes>
+//   pool-allocations perm-keep <n>, and perm-parse <n> (the pool blocks of
+//                                 the kept packet, and of parsing its payload)
 // Signatures are checked by a stub that accepts them all: the verifier's
 // cost belongs to the authentication component, not to the driver.
 #include <zelm/ZelmGuids.h>
@@ -168,6 +170,8 @@ int PacketApply() {
   std::printf("setvariable-calls perm-keep %zu\n", best.writes);
   std::printf("getvariable-calls perm-keep %zu\n", best.reads);
   std::printf("peak-pool-bytes perm-keep %zu\n", best.peakPool);
+  std::printf("pool-allocations perm-keep %zu\n", best.allocations);
+  std::printf("pool-allocations perm-parse %zu\n", ParseAllocations(firmware, xmlA));
   return store->DefaultPMask == kDefaultPMask && store->DefaultDMask == kDefaultDMask ? 0 : 1;
 }
 

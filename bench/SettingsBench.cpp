@@ -11,6 +11,8 @@
 //   apply-us [large] unchanged|changed <us>
 //   setvariable-calls|getvariable-calls [large] unchanged|changed <n>
 //   peak-pool-bytes apply [large] changed <bytes>
+//   pool-allocations apply [large] changed <n>, and parse [large] <n> (the
+//       pool blocks of the packet, and of parsing its payload)
 // The providers keep their values in variables and write only a changed
 // value, as platform providers do. Signatures are checked by a stub that
 // accepts them all: the verifier's cost belongs to the platform's
@@ -198,6 +200,8 @@ int Run(const Payload &p) {
     std::printf("getvariable-calls%s %s %zu\n", p.label, kind, cost.reads);
   }
   std::printf("peak-pool-bytes apply%s changed %zu\n", p.label, changed.peakPool);
+  std::printf("pool-allocations apply%s changed %zu\n", p.label, changed.allocations);
+  std::printf("pool-allocations parse%s %zu\n", p.label, ParseAllocations(firmware, xmlA));
   return 0;
 }
 
