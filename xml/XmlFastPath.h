@@ -5,6 +5,8 @@
 // tokenizer would (a step it does not take over, a byte that needs decoding,
 // anything that would be a syntax error, the end of input) is handed over:
 // the general tokenizer makes that one token, then the fast path goes on.
+// An image built for size does without it and reads with the general
+// tokenizer alone.
 #ifndef ZELM_XML_FAST_PATH_H_
 #define ZELM_XML_FAST_PATH_H_
 
@@ -79,12 +81,11 @@ inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keywo
 }
 
 // Sink: bool ReactInside(const XmlToken &), false to stop, called for the
-// kinds in the mask Sink::kKinds (all below 64); with Sink::kSkipsBlankText
-// a text of white space only before markup makes no token at all (the
-// markup's token follows the state before it, as it would the text's); the
-// fast path
-// makes no token with the error flag, and none that reaches the input's
-// last byte (those are the general tokenizer's). bool OpenName(const CHAR8
+// kinds in the mask Sink::kKinds (all below 64); the fast path makes no
+// token with the error flag, and none that reaches the input's last byte
+// (those are the general tokenizer's). With Sink::kSkipsBlankText, white
+// space alone before markup makes no token: the markup's token comes
+// straight after the state before it. bool OpenName(const CHAR8
 // *&, UINTN &) names the element an end tag is likely to close (a hint;
 // false for none).
 template <typename Sink> class Reader {
@@ -165,8 +166,7 @@ private:
       MakeHandlers(__make_integer_seq<StateList, INT32, XmlStateCount>{});
 
   // The token that the rule makes at p: its kind, and its end in q; or
-  // kHandOver.
-  // A skipped blank text moves p to the token's start.
+  // kHandOver. A blank text skipped moves p to the token's start.
   XML_HOT_INLINE INT32 Step(const XmlRule &rule, INT32 from, const UINT8 *&p, const UINT8 *&q) {
     switch (rule.Step) {
     case XmlStep::Content:
