@@ -119,7 +119,8 @@ XML_HOT_INLINE UINTN PlainRunLength(const CHAR8 *text, UINTN length) {
 
 // Escaped length of a value of the given length; false when the value is
 // empty or longer than limit (the writer refuses it, as escaping it would).
-bool EscapedValueLength(const CHAR8 *value, UINTN length, UINTN limit, UINTN &escaped) {
+XML_HOT_INLINE bool EscapedValueLength(const CHAR8 *value, UINTN length, UINTN limit,
+                                       UINTN &escaped) {
   if (length == 0 || length > limit) {
     return false;
   }
