@@ -27,16 +27,13 @@ const Entity *MatchEntity(const CHAR8 *text, UINTN remaining) {
 }
 
 // Offset of the first "&" of text[from, length), or length; eight bytes a
-// step (the lowest byte a zero test flags is always a true one).
+// step.
 UINTN NextAmpersand(const CHAR8 *text, UINTN from, UINTN length) {
-  constexpr UINT64 kOnes = 0x0101010101010101ULL;
-  constexpr UINT64 kHighs = 0x8080808080808080ULL;
   UINTN i = from;
   for (; i + 8 <= length; i += 8) {
     UINT64 word;
     __builtin_memcpy(&word, text + i, 8);
-    UINT64 x = word ^ ('&' * kOnes);
-    UINT64 found = (x - kOnes) & ~x & kHighs;
+    UINT64 found = XmlBytesOf(word, '&');
     if (found != 0) {
       return i + static_cast<UINTN>(__builtin_ctzll(found)) / 8;
     }

@@ -61,12 +61,6 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first b
 typedef signed char Bytes16 __attribute__((vector_size(16)));
 #endif
 
-// The high bit of each zero byte of the eight, and possibly of bytes above
-// the lowest zero byte.
-inline UINT64 ZeroBytes(UINT64 word) {
-  return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
-}
-
 // True when the bytes [at, at + length) spell the keyword.
 inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keyword) {
   if (length != keyword.ByteLength / 2) {
@@ -281,8 +275,7 @@ private:
     while (end_ - q >= 8) {
       UINT64 word;
       __builtin_memcpy(&word, q, 8);
-      UINT64 stops = ZeroBytes(word) | ZeroBytes(word ^ 0x3C3C3C3C3C3C3C3CULL) |
-                     (word & 0x8080808080808080ULL);
+      UINT64 stops = XmlBytesOf(word, 0) | XmlBytesOf(word, '<') | (word & 0x8080808080808080ULL);
       if (stops != 0) {
         return q + __builtin_ctzll(stops) / 8;
       }

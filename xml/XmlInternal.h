@@ -54,6 +54,15 @@ inline VOID XmlZeroBytes(VOID *dest, UINTN size) {
   }
 }
 
+// The high bit of each of the eight bytes of word that equals c, and
+// possibly of bytes above the lowest such byte: the lowest flagged byte is
+// always a true one.
+inline UINT64 XmlBytesOf(UINT64 word, UINT8 c) {
+  constexpr UINT64 kOnes = 0x0101010101010101ULL;
+  UINT64 x = word ^ (c * kOnes);
+  return (x - kOnes) & ~x & (kOnes << 7);
+}
+
 // Length of a NUL-terminated string, or limit + 1 when it has more than
 // limit characters (so callers can refuse it without reading further).
 inline UINTN XmlBoundedLength(const CHAR8 *text, UINTN limit) {

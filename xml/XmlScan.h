@@ -43,7 +43,7 @@ inline bool XmlIsPubidAscii(UINT32 c) {
 
 // True when any of the eight bytes is zero.
 inline bool XmlHasZeroByte(UINT64 word) {
-  return ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
+  return XmlBytesOf(word, 0) != 0;
 }
 
 class XmlScanner {

@@ -64,13 +64,10 @@ template <typename Visitor> EFI_STATUS Walk(const XmlNode *root, Visitor &visito
 // written as entity references (and possibly of bytes above the lowest
 // such byte).
 UINT64 SpecialBytes(UINT64 word) {
-  constexpr UINT64 kOnes = 0x0101010101010101ULL;
-  constexpr UINT64 kHighs = 0x8080808080808080ULL;
-  constexpr UINT64 kSpecials[] = {'"', '&', '\'', '<', '>'};
+  constexpr UINT8 kSpecials[] = {'"', '&', '\'', '<', '>'};
   UINT64 found = 0;
-  for (UINT64 c : kSpecials) {
-    UINT64 x = word ^ (c * kOnes);
-    found |= (x - kOnes) & ~x & kHighs;
+  for (UINT8 c : kSpecials) {
+    found |= XmlBytesOf(word, c);
   }
   return found;
 }
