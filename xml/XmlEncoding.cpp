@@ -45,13 +45,9 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
   copy.TrackPosition = FALSE;
   XmlDeclarationCheck check(copy, row);
   // Built for size, the general tokenizer alone reads the declaration.
-#if defined(__OPTIMIZE_SIZE__)
-  constexpr bool kFast = false;
-#else
-  constexpr bool kFast = true;
-#endif
   for (;;) {
-    bool fast = kFast && copy.Decoder == XmlDecodeUtf8 && copy.KeywordCompare == XmlCompareKeyword;
+    bool fast = xml_fast::kBuilt && copy.Decoder == XmlDecodeUtf8 &&
+                copy.KeywordCompare == XmlCompareKeyword;
     CheckSink sink{check};
     bool going = !fast || xml_fast::Reader<CheckSink>(copy, sink).Run();
     if (going) {

@@ -14,6 +14,13 @@
 
 namespace xml_fast {
 
+// Whether this build reads with the fast path at all.
+#if defined(__OPTIMIZE_SIZE__)
+inline constexpr bool kBuilt = false;
+#else
+inline constexpr bool kBuilt = true;
+#endif
+
 enum : UINT8 {
   kNameStart = 1,
   kNameChar = 2,

@@ -416,12 +416,7 @@ EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool ge
   ParseRun run(state.Position, Length, utf8);
   // Built for size, the general tokenizer alone reads the document: the
   // fast path's code would cost the image more than its speed gains a boot.
-#if defined(__OPTIMIZE_SIZE__)
-  constexpr bool kFast = false;
-#else
-  constexpr bool kFast = true;
-#endif
-  bool fast = kFast && utf8 && state.KeywordCompare == XmlCompareKeyword;
+  bool fast = xml_fast::kBuilt && utf8 && state.KeywordCompare == XmlCompareKeyword;
   failure =
       generalOnly ? XmlRunTokenizer(&state, ParseRun::OnToken, &run) : RunParse(state, run, fast);
   if (failure != XmlFailure::None) {
