@@ -8,7 +8,7 @@ namespace {
 // The declaration check as the fast path's sink: it sees every token.
 struct CheckSink {
   static constexpr UINT64 kKinds = ~0ULL;
-  static constexpr bool kSkipsBlankText = false;
+  static constexpr bool kTreeOnly = false;
   XmlDeclarationCheck &check;
   bool ReactInside(const XmlToken &token) { return check.Token(token); }
   bool OpenName(const CHAR8 *&, UINTN &) const { return false; }

@@ -68,6 +68,11 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read first b
 typedef signed char Bytes16 __attribute__((vector_size(16)));
 #endif
 
+// What a kTreeOnly sink did with an element read whole: Leaf(const UINT8
+// *name, UINTN nameLength, const UINT8 *text, UINTN textLength) declines
+// it (the tokens then come one by one), takes it, or stops the parse.
+enum class LeafOutcome { Declined, Taken, Stopped };
+
 // True when the bytes [at, at + length) spell the keyword.
 inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keyword) {
   if (length != keyword.ByteLength / 2) {
@@ -84,11 +89,13 @@ inline bool SpellsKeyword(const UINT8 *at, UINTN length, const XmlKeyword &keywo
 // Sink: bool ReactInside(const XmlToken &), false to stop, called for the
 // kinds in the mask Sink::kKinds (all below 64); the fast path makes no
 // token with the error flag, and none that reaches the input's last byte
-// (those are the general tokenizer's). With Sink::kSkipsBlankText, white
-// space alone before markup makes no token: the markup's token comes
-// straight after the state before it. bool OpenName(const CHAR8
-// *&, UINTN &) names the element an end tag is likely to close (a hint;
-// false for none).
+// (those are the general tokenizer's). A sink with Sink::kTreeOnly builds
+// a tree and needs no tokens that leave it as it is: white space alone
+// before markup makes no token (the markup's token comes straight after
+// the state before it), and an element that holds only text,
+// "<name>text</name>", comes whole through Leaf (below) instead of as its
+// seven tokens. bool OpenName(const CHAR8 *&, UINTN &) names the element
+// an end tag is likely to close (a hint; false for none).
 template <typename Sink> class Reader {
 public:
   Reader(XmlTokenizerState &state, Sink &sink)
@@ -109,6 +116,7 @@ public:
 
 private:
   static constexpr INT32 kHandOver = -1;
+  static constexpr INT32 kStop = -2; // the sink stopped the parse inside a step
 
   enum class Outcome { Stopped, HandedOver };
 
@@ -122,7 +130,7 @@ private:
     const UINT8 *q = nullptr;
     INT32 kind = reader.Step(kXmlMarkupRules.Rule[S], S, p, q);
     if (kind < 0) {
-      return reader.Leave(p, S, Outcome::HandedOver);
+      return reader.Leave(p, S, kind == kStop ? Outcome::Stopped : Outcome::HandedOver);
     }
     if (((Sink::kKinds >> kind) & 1) != 0) {
       UINT64 length = static_cast<UINT64>(q - p);
@@ -336,11 +344,17 @@ private:
       return kHandOver; // the end-of-document token
     }
     if (*p != '<') {
-      q = SkipText(p);
-      if (q >= end_ || *q != '<') {
-        return kHandOver;
+      // Most text between tags is indentation: the white space is passed
+      // first, so blank text is read once and other text gains a few bytes.
+      q = SkipSpace(p);
+      bool blank = q < end_ && *q == '<';
+      if (!blank) {
+        q = SkipText(q);
+        if (q >= end_ || *q != '<') {
+          return kHandOver;
+        }
       }
-      if (!Sink::kSkipsBlankText || SkipSpace(p) != q) {
+      if (!Sink::kTreeOnly || !blank) {
         return XmlStateText;
       }
       p = q;
@@ -365,8 +379,42 @@ private:
       return xml ? XmlStateDeclarationOpen : XmlStateInstructionOpen;
     }
     default:
+      if constexpr (Sink::kTreeOnly) {
+        INT32 leaf = Leaf(p, q);
+        if (leaf != kHandOver) {
+          return leaf;
+        }
+      }
       q = p + 1;
       return XmlStateTagOpen;
+    }
+  }
+
+  // "<name>text</name>" at p, with no white space in either tag, handed to
+  // the sink whole; the state is then that of the end tag's ">". Anything
+  // else, or a sink that declines, is left to the tokens (kHandOver).
+  INT32 Leaf(const UINT8 *p, const UINT8 *&q) const {
+    const UINT8 *name = p + 1;
+    const UINT8 *nameEnd;
+    if (!NameAt(name, nameEnd) || *nameEnd != '>') {
+      return kHandOver;
+    }
+    UINTN length = static_cast<UINTN>(nameEnd - name);
+    const UINT8 *text = nameEnd + 1;
+    const UINT8 *close = SkipText(text);
+    // "</", the name and ">", all before the last byte.
+    if (static_cast<UINTN>(end_ - close) <= length + 2 || close[0] != '<' || close[1] != '/' ||
+        !XmlBytesEqual(close + 2, name, length) || close[2 + length] != '>') {
+      return kHandOver;
+    }
+    switch (sink_.Leaf(name, length, text, static_cast<UINTN>(close - text))) {
+    case LeafOutcome::Taken:
+      q = close + 3 + length;
+      return XmlStateEndTagClose;
+    case LeafOutcome::Stopped:
+      return kStop;
+    default:
+      return kHandOver;
     }
   }
 

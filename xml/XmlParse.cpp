@@ -114,18 +114,16 @@ public:
     return EFI_SUCCESS;
   }
 
+  // Inside an element, open or pending.
+  bool Inside() const { return pending_ || current_ != nullptr; }
+
   [[nodiscard]] EFI_STATUS Text(const XmlToken &token, bool plain) {
-    if (!pending_ && current_ == nullptr) {
+    if (!Inside()) {
       return EFI_SUCCESS;
     }
     const UINT8 *start = token.Start;
     const UINT8 *end = token.Start + token.ByteLength;
-    while (start < end && IsTrimmed(*start)) {
-      start++;
-    }
-    while (end > start && IsTrimmed(end[-1])) {
-      end--;
-    }
+    Trim(start, end);
     if (start == end) {
       return EFI_SUCCESS;
     }
@@ -210,6 +208,21 @@ public:
     return EFI_SUCCESS;
   }
 
+  // An element inside the open one that holds only text (UTF-8, so
+  // without NUL), made and closed at once as its tokens would.
+  [[nodiscard]] EFI_STATUS Leaf(const UINT8 *name, UINTN nameLength, const UINT8 *text,
+                                UINTN textLength) {
+    EFI_STATUS status = MakePending();
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    const UINT8 *end = text + textLength;
+    Trim(text, end);
+    return XmlCreateNode(current_, reinterpret_cast<const CHAR8 *>(name), nameLength,
+                         reinterpret_cast<const CHAR8 *>(text), static_cast<UINTN>(end - text),
+                         true, nullptr);
+  }
+
   [[nodiscard]] EFI_STATUS EmptyElementClose() {
     EFI_STATUS status = MakePending();
     if (EFI_ERROR(status)) {
@@ -222,6 +235,15 @@ public:
   }
 
 private:
+  static VOID Trim(const UINT8 *&start, const UINT8 *&end) {
+    while (start < end && IsTrimmed(*start)) {
+      start++;
+    }
+    while (end > start && IsTrimmed(end[-1])) {
+      end--;
+    }
+  }
+
   // Makes the pending element's record and makes it the current element.
   [[nodiscard]] EFI_STATUS MakePending() {
     if (!pending_) {
@@ -290,8 +312,20 @@ struct ParseRun {
 
   // The fast path hands over only the tokens the builder reacts to.
   static constexpr UINT64 kKinds = kXmlTreeKinds;
-  // Text trimmed to nothing leaves the tree as it is.
-  static constexpr bool kSkipsBlankText = true;
+  // Text trimmed to nothing leaves the tree as it is; elements of text
+  // alone may come whole.
+  static constexpr bool kTreeOnly = true;
+
+  // The root, and an element named too long for the builder, go token by
+  // token: their tokens carry the checks.
+  xml_fast::LeafOutcome Leaf(const UINT8 *name, UINTN nameLength, const UINT8 *text,
+                             UINTN textLength) {
+    if (!builder.Inside() || nameLength >= kNameBufferSize) {
+      return xml_fast::LeafOutcome::Declined;
+    }
+    status = builder.Leaf(name, nameLength, text, textLength);
+    return EFI_ERROR(status) ? xml_fast::LeafOutcome::Stopped : xml_fast::LeafOutcome::Taken;
+  }
 
   // False ends the parse; status then tells how.
   XML_HOT_INLINE bool React(const XmlToken &token) {

@@ -80,7 +80,7 @@ public:
 private:
   struct Sink {
     static constexpr UINT64 kKinds = ~0ULL; // every token
-    static constexpr bool kSkipsBlankText = false;
+    static constexpr bool kTreeOnly = false;
     Tokens &tokens;
     TokenRun &run;
     const std::string &hint;

@@ -290,6 +290,34 @@ TEST_F(XmlParser, FastPathHandsOverAtEveryBoundary) {
   });
 }
 
+// An element of text alone, "<a>t</a>" inside another, is read whole on
+// the fast path; every variant around it must read as its tokens do.
+TEST_F(XmlParser, ElementsOfTextAloneReadAsTheirTokens) {
+  std::string name259(259, 'n');
+  RunRows({
+      {"text", "<r><a>t</a></r>", "<r><a>t</a></r>"},
+      {"two in a row", "<r><a>1</a><b>2</b></r>", "<r><a>1</a><b>2</b></r>"},
+      {"no text", "<r><a></a></r>", "<r><a /></r>"},
+      {"blank text", "<r><a> \r\n\t</a></r>", "<r><a /></r>"},
+      {"text trimmed", "<r><a>  t u \n</a></r>", "<r><a>t u</a></r>"},
+      {"references kept as written", "<r><a>x&amp;y</a></r>", "<r><a>x&amp;amp;y</a></r>"},
+      {"a greater-than in the text", "<r><a>1>0</a></r>", "<r><a>1&gt;0</a></r>"},
+      {"text of the parent around it", "<r>p<a>t</a>q</r>", "<r>q<a>t</a></r>"},
+      {"blank before the end tag's >", "<r><a>t</a ></r>", "<r><a>t</a></r>"},
+      {"an attribute", "<r><a k=\"v\">t</a></r>", "<r><a k=\"v\">t</a></r>"},
+      {"non-ASCII text", "<r><a>\xC3\xA9</a></r>", "<r><a>\xC3\xA9</a></r>"},
+      {"at the root", "<a>t</a>", "<a>t</a>"},
+      {"inside an element after the root", "<a/><b><c>t</c></b>", "<a />"},
+      {"its end tag at the last byte", "<r><a>t</a>", "<r><a>t</a></r>"},
+      {"another element's end tag", "<r><a>t</b></r>", kInvalid},
+      {"a longer end tag name", "<r><a>t</ab></r>", kInvalid},
+      {"a shorter end tag name", "<r><ab>t</a></r>", kInvalid},
+      {"name of 259 bytes", "<r><" + name259 + ">t</" + name259 + "></r>",
+       "<r><" + name259 + ">t</" + name259 + "></r>"},
+      {"name too long", "<r><" + name259 + "n>t</" + name259 + "n></r>", kTooSmall},
+  });
+}
+
 // Each allocation of a parse failing in turn: OUT_OF_RESOURCES, no tree,
 // nothing left allocated.
 TEST_F(XmlParser, ExhaustedPoolReleasesEverything) {
