@@ -362,6 +362,12 @@ private:
     if (!PlainAt(p + 1)) {
       return kHandOver;
     }
+    if constexpr (Sink::kTreeOnly) {
+      INT32 whole = WholeTag(p, q);
+      if (whole != kHandOver) {
+        return whole;
+      }
+    }
     switch (p[1]) {
     case '/':
       q = p + 2;
@@ -379,26 +385,53 @@ private:
       return xml ? XmlStateDeclarationOpen : XmlStateInstructionOpen;
     }
     default:
-      if constexpr (Sink::kTreeOnly) {
-        INT32 leaf = Leaf(p, q);
-        if (leaf != kHandOver) {
-          return leaf;
-        }
-      }
       q = p + 1;
       return XmlStateTagOpen;
     }
   }
 
-  // "<name>text</name>" at p, with no white space in either tag, handed to
-  // the sink whole; the state is then that of the end tag's ">". Anything
-  // else, or a sink that declines, is left to the tokens (kHandOver).
-  INT32 Leaf(const UINT8 *p, const UINT8 *&q) const {
-    const UINT8 *name = p + 1;
+  // For a tree-only sink, a tag of a name alone, "<name>" or "</name>", is
+  // read in one step: the name's token goes to the sink from here, and the
+  // state is then that of the tag's ">". An element of text alone goes
+  // whole. Other tags are left to the tokens (kHandOver).
+  INT32 WholeTag(const UINT8 *p, const UINT8 *&q) const {
+    const UINT8 *name;
     const UINT8 *nameEnd;
-    if (!NameAt(name, nameEnd) || *nameEnd != '>') {
-      return kHandOver;
+    INT32 kind;
+    INT32 after;
+    if (p[1] == '/') {
+      name = p + 2;
+      if (!EndTagNameAt(name, nameEnd) || *nameEnd != '>') {
+        return kHandOver;
+      }
+      kind = XmlStateEndTagName;
+      after = XmlStateEndTagClose;
+    } else {
+      name = p + 1;
+      if (!NameAt(name, nameEnd) || *nameEnd != '>') {
+        return kHandOver;
+      }
+      INT32 leaf = Leaf(name, nameEnd, q);
+      if (leaf != kHandOver) {
+        return leaf;
+      }
+      kind = XmlStateElementName;
+      after = XmlStateStartTagClose;
     }
+    UINT64 length = static_cast<UINT64>(nameEnd - name);
+    XmlToken token = {name, length, encoding_, length, kind, FALSE};
+    if (!sink_.ReactInside(token)) {
+      return kStop;
+    }
+    q = nameEnd + 1;
+    return after;
+  }
+
+  // After "<name>" (the name from name to nameEnd): text and "</name>",
+  // with no white space in the end tag, handed to the sink whole; the state
+  // is then that of the end tag's ">". Anything else, or a sink that
+  // declines, is left to the tokens (kHandOver).
+  INT32 Leaf(const UINT8 *name, const UINT8 *nameEnd, const UINT8 *&q) const {
     UINTN length = static_cast<UINTN>(nameEnd - name);
     const UINT8 *text = nameEnd + 1;
     const UINT8 *close = SkipText(text);

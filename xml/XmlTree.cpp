@@ -85,12 +85,12 @@ EFI_STATUS XmlCreateNode(XmlNode *parent, const CHAR8 *name, UINTN nameLength, c
   node->Value = nullptr;
   if (stored != 0) {
     node->Value = strings;
-    StoreValue(node->Value, value, valueLength, stored, form);
+    StoreValue(strings, value, valueLength, stored, form);
     strings += stored + 1;
   }
   node->Name = strings;
-  XmlCopyBytes(node->Name, name, nameLength);
-  node->Name[nameLength] = '\0';
+  XmlCopyBytes(strings, name, nameLength);
+  strings[nameLength] = '\0';
   node->Link.ForwardLink = nullptr;
   node->Link.BackLink = nullptr;
   XmlListInit(&node->ChildrenListHead);

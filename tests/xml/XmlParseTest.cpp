@@ -290,9 +290,10 @@ TEST_F(XmlParser, FastPathHandsOverAtEveryBoundary) {
   });
 }
 
-// An element of text alone, "<a>t</a>" inside another, is read whole on
-// the fast path; every variant around it must read as its tokens do.
-TEST_F(XmlParser, ElementsOfTextAloneReadAsTheirTokens) {
+// On the fast path a tag of a name alone is read in one step, and an
+// element of text alone inside another, "<a>t</a>", is read whole; every
+// variant around them must read as their tokens do.
+TEST_F(XmlParser, WholeTagsAndElementsReadAsTheirTokens) {
   std::string name259(259, 'n');
   RunRows({
       {"text", "<r><a>t</a></r>", "<r><a>t</a></r>"},
@@ -315,6 +316,10 @@ TEST_F(XmlParser, ElementsOfTextAloneReadAsTheirTokens) {
       {"name of 259 bytes", "<r><" + name259 + ">t</" + name259 + "></r>",
        "<r><" + name259 + ">t</" + name259 + "></r>"},
       {"name too long", "<r><" + name259 + "n>t</" + name259 + "n></r>", kTooSmall},
+      {"an element's name too long", "<r><" + name259 + "n><a/></r>", kTooSmall},
+      {"an element's end tag of another name", "<r><a><b>t</b></c></r>", kInvalid},
+      {"an element's end tag too long", "<r><a><b>t</b></" + name259 + "n></r>", kTooSmall},
+      {"end tags at the very end", "<r><a><b>t</b></a></r>", "<r><a><b>t</b></a></r>"},
   });
 }
 
