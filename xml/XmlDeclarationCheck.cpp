@@ -6,8 +6,11 @@ bool XmlDeclarationCheck::Token(const XmlToken &token) {
     first_ = false;
     return !token.Error && token.Kind == XmlStateDeclarationOpen;
   }
-  if (token.Error || token.Kind == XmlStateUnterminated || token.Kind == XmlStateEndOfDocument ||
-      token.Kind == XmlStateDeclarationClose) {
+  if (!token.Error && token.Kind == XmlStateDeclarationClose) {
+    end_ = token.Start + token.ByteLength;
+    return false;
+  }
+  if (token.Error || token.Kind == XmlStateUnterminated || token.Kind == XmlStateEndOfDocument) {
     return false;
   }
   if (token.Kind == XmlStatePseudoEncoding) {

@@ -17,6 +17,9 @@ public:
 
   bool mismatch() const { return mismatch_; }
   const XmlRun &declared() const { return declared_; }
+  // Just past the declaration's "?>" once its tokens were all read; null
+  // before.
+  const UINT8 *end() const { return end_; }
 
   // Reading goes on after the mismatch handler gave another decoder.
   VOID Resume() { mismatch_ = false; }
@@ -27,6 +30,7 @@ private:
   XmlTokenizerState &copy_;
   const XmlEncodingRow &row_;
   XmlRun declared_ = {};
+  const UINT8 *end_ = nullptr;
   bool first_ = true;
   bool encodingNamed_ = false;
   bool mismatch_ = false;

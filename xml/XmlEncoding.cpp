@@ -27,6 +27,14 @@ const XmlEncodingRow &RowOf(const XmlTokenizerState &state) {
 } // namespace
 
 XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
+  return XmlDetectEncodingWith(State, PrefixLength, nullptr);
+}
+
+XmlFailure XmlDetectEncodingWith(XmlTokenizerState *State, UINTN *PrefixLength,
+                                 const UINT8 **DeclarationEnd) {
+  if (DeclarationEnd != nullptr) {
+    *DeclarationEnd = nullptr;
+  }
   if (State == nullptr) {
     return XmlFailure::NullState;
   }
@@ -44,6 +52,7 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
   copy.State = kXmlInitialState;
   copy.TrackPosition = FALSE;
   XmlDeclarationCheck check(copy, row);
+  bool replaced = false;
   // Built for size, the general tokenizer alone reads the declaration.
   for (;;) {
     bool fast = xml_fast::kBuilt && copy.Decoder == XmlDecodeUtf8 &&
@@ -62,6 +71,11 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
       continue;
     }
     if (!check.mismatch()) {
+      // Read from the start with one decoder, the declaration need not be
+      // read again.
+      if (DeclarationEnd != nullptr && !replaced) {
+        *DeclarationEnd = check.end();
+      }
       return XmlFailure::None;
     }
     XmlRun declared = check.declared();
@@ -72,6 +86,7 @@ XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength) {
     }
     State->Decoder = replacement;
     copy.Decoder = replacement;
+    replaced = true;
     check.Resume();
   }
 }

@@ -88,8 +88,13 @@ public:
     if (!declarationAtStart_ || declarationTaken_) {
       return EFI_SUCCESS;
     }
+    return DeclarationThrough(documentStart, token.Start + token.ByteLength);
+  }
+
+  // The declaration at the start, from its "<" to end, read whole.
+  [[nodiscard]] EFI_STATUS DeclarationThrough(const UINT8 *documentStart, const UINT8 *end) {
     declarationTaken_ = true;
-    UINTN length = static_cast<UINTN>(token.Start + token.ByteLength - documentStart);
+    UINTN length = static_cast<UINTN>(end - documentStart);
     declaration_ = XmlCopyString(reinterpret_cast<const CHAR8 *>(documentStart), length);
     return declaration_ == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
   }
@@ -438,8 +443,9 @@ EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool ge
   XmlTokenizerState state;
   XmlFailure failure = XmlTokenizerInit(&state, &descriptor);
   UINTN prefixLength = 0;
+  const UINT8 *declarationEnd = nullptr;
   if (failure == XmlFailure::None) {
-    failure = XmlDetectEncoding(&state, &prefixLength);
+    failure = XmlDetectEncodingWith(&state, &prefixLength, &declarationEnd);
   }
   if (failure != XmlFailure::None) {
     return StatusOfFailure(failure);
@@ -451,6 +457,17 @@ EFI_STATUS XmlParseWith(const CHAR8 *Text, UINTN Length, XmlNode **Root, bool ge
   // Built for size, the general tokenizer alone reads the document: the
   // fast path's code would cost the image more than its speed gains a boot.
   bool fast = xml_fast::kBuilt && utf8 && state.KeywordCompare == XmlCompareKeyword;
+  // The encoding check read the declaration with the same tokens the fast
+  // path makes; the tree needs only its text. One that ends the input is
+  // left to the tokens, which refuse a document without an element.
+  if (fast && !generalOnly && declarationEnd != nullptr && declarationEnd < state.InputEnd) {
+    EFI_STATUS status = run.builder.DeclarationThrough(state.Position, declarationEnd);
+    if (EFI_ERROR(status)) {
+      return status;
+    }
+    state.Position = declarationEnd;
+    state.State = XmlStateDeclarationClose;
+  }
   failure =
       generalOnly ? XmlRunTokenizer(&state, ParseRun::OnToken, &run) : RunParse(state, run, fast);
   if (failure != XmlFailure::None) {

@@ -80,6 +80,11 @@ struct XmlTokenizerState {
 // copy of the state. UnknownEncoding: a declared encoding the row does not
 // accept (and no handler gave a decoder).
 [[nodiscard]] XmlFailure XmlDetectEncoding(XmlTokenizerState *State, UINTN *PrefixLength);
+// The same, telling where a leading declaration that the check read
+// whole, with the detected decoder, ends (just past its "?>"; null for
+// none): a parse that reads it exactly so may go on from there.
+[[nodiscard]] XmlFailure XmlDetectEncodingWith(XmlTokenizerState *State, UINTN *PrefixLength,
+                                               const UINT8 **DeclarationEnd);
 
 // Produces the token at the current position; commits it when Commit is set.
 // Returns a scanner's failure, NotImplemented for a parameter-entity

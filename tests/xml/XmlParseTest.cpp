@@ -137,6 +137,21 @@ TEST_F(XmlParser, Declarations) {
       {"a second one", "<?xml version=\"1.0\"?><a/><?xml version=\"2.0\"?><b/>",
        "<?xml version=\"1.0\"?><a />"},
       {"inside the root", "<a><?xml version=\"1.0\"?></a>", "<a />"},
+      // Read once by the encoding check, and not again by the parse.
+      {"after a byte-order mark", "\xEF\xBB\xBF<?xml version='1.0'?><a/>",
+       "<?xml version='1.0'?><a />"},
+      {"alone", "<?xml version=\"1.0\"?>", kInvalid},
+      {"and a blank", "<?xml version=\"1.0\"?> ", kInvalid},
+      {"then text alone", "<?xml version=\"1.0\"?>t", kInvalid},
+      // A syntax error ends the parse with the tree built so far: none.
+      {"with a pseudo-attribute of another name", "<?xml version=\"1.0\" x=\"y\"?><a/>", "<null>"},
+      {"without its closing", "<?xml version=\"1.0\"<a/>", "<null>"},
+      {"twice", "<?xml version=\"1.0\"?><?xml version=\"1.1\"?><a/>",
+       "<?xml version=\"1.0\"?><a />"},
+      {"then a document type", "<?xml version=\"1.0\"?><!DOCTYPE a><a/>",
+       "<?xml version=\"1.0\"?><a />"},
+      {"then an element of text alone", "<?xml version=\"1.0\"?><a>t</a>",
+       "<?xml version=\"1.0\"?><a>t</a>"},
   });
 }
 
