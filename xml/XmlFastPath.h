@@ -118,6 +118,12 @@ private:
   static constexpr INT32 kHandOver = -1;
   static constexpr INT32 kStop = -2; // the sink stopped the parse inside a step
 
+  // A whole tag hands its name's token to the sink and stands at its ">":
+  // that token must not reach the sink a second time.
+  static_assert(!Sink::kTreeOnly || (((Sink::kKinds >> XmlStateStartTagClose) & 1) == 0 &&
+                                     ((Sink::kKinds >> XmlStateEndTagClose) & 1) == 0),
+                "the closing token of a whole tag is not reacted to");
+
   enum class Outcome { Stopped, HandedOver };
 
   // Threaded: each state's handler makes its token with the state's rule
