@@ -545,6 +545,42 @@ TEST_F(XmlInput, EndOfDocumentRepeatsAndStatesWithoutRulesFail) {
   EXPECT_TRUE(token.Error);
   EXPECT_EQ(XmlNextToken(nullptr, &token, FALSE), XmlFailure::NullState);
   EXPECT_EQ(XmlNextToken(&t.state, nullptr, FALSE), XmlFailure::NullToken);
+  UINTN prefix = 0;
+  const UINT8 *declarationEnd = t.state.InputStart;
+  EXPECT_EQ(XmlDetectEncoding(nullptr, &prefix), XmlFailure::NullState);
+  EXPECT_EQ(XmlDetectEncodingWith(&t.state, nullptr, &declarationEnd),
+            XmlFailure::InvalidParameter);
+  EXPECT_EQ(declarationEnd, nullptr);
+}
+
+int gKeywordCompares = 0;
+
+XmlFailure CountingKeywordCompare(XmlTokenizerState *state, const XmlRun *run,
+                                  const XmlKeyword *keyword, INT32 *result, XmlFoldFunction fold) {
+  gKeywordCompares++;
+  return XmlCompareKeyword(state, run, keyword, result, fold);
+}
+
+// A keyword comparison of the caller's own decides every keyword of the
+// declaration, UTF-8 or not: no byte-wise shortcut stands in for it.
+TEST_F(XmlInput, OwnKeywordComparisonReadsTheDeclaration) {
+  const std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>";
+  ExactBuffer input(text);
+  XmlInputDescriptor descriptor = {};
+  descriptor.Size = sizeof(descriptor);
+  descriptor.Text = Bytes(input);
+  descriptor.Length = static_cast<UINT32>(input.size());
+  descriptor.KeywordCompare = CountingKeywordCompare;
+  XmlTokenizerState state;
+  ASSERT_EQ(XmlTokenizerInit(&state, &descriptor), XmlFailure::None);
+  gKeywordCompares = 0;
+  UINTN prefix = 1;
+  const UINT8 *declarationEnd = nullptr;
+  ASSERT_EQ(XmlDetectEncodingWith(&state, &prefix, &declarationEnd), XmlFailure::None);
+  EXPECT_EQ(prefix, 0u);
+  // "xml", "version", "encoding" and the encoding's name at the least.
+  EXPECT_GE(gKeywordCompares, 4);
+  EXPECT_EQ(declarationEnd, Bytes(input) + text.find('>') + 1);
 }
 
 TEST_F(XmlInput, CommitCountsLinesAndColumnsInCharacters) {
