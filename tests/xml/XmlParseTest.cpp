@@ -327,6 +327,8 @@ TEST_F(XmlParser, WholeTagsAndElementsReadAsTheirTokens) {
       {"inside an element after the root", "<a/><b><c>t</c></b>", "<a />"},
       {"its end tag at the last byte", "<r><a>t</a>", "<r><a>t</a></r>"},
       {"another element's end tag", "<r><a>t</b></r>", kInvalid},
+      {"a start tag ending in the name after the text", "<r><a>t<ba></ba></a></r>",
+       "<r><a>t<ba /></a></r>"},
       {"a longer end tag name", "<r><a>t</ab></r>", kInvalid},
       {"a shorter end tag name", "<r><ab>t</a></r>", kInvalid},
       {"name of 259 bytes", "<r><" + name259 + ">t</" + name259 + "></r>",
