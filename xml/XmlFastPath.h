@@ -138,14 +138,17 @@ private:
     if (kind < 0) {
       return reader.Leave(p, S, kind == kStop ? Outcome::Stopped : Outcome::HandedOver);
     }
-    if (((Sink::kKinds >> kind) & 1) != 0) {
-      UINT64 length = static_cast<UINT64>(q - p);
-      XmlToken token = {p, length, reader.encoding_, length, kind, FALSE};
-      if (!reader.sink_.ReactInside(token)) {
-        return reader.Leave(p, S, Outcome::Stopped);
-      }
+    if (((Sink::kKinds >> kind) & 1) != 0 && !reader.React(p, q, kind)) {
+      return reader.Leave(p, S, Outcome::Stopped);
     }
     [[clang::musttail]] return kHandlers.At[kind](reader, q);
+  }
+
+  // The sink's reaction to the token of plain bytes [start, end).
+  bool React(const UINT8 *start, const UINT8 *end, INT32 kind) const {
+    UINT64 length = static_cast<UINT64>(end - start);
+    XmlToken token = {start, length, encoding_, length, kind, FALSE};
+    return sink_.ReactInside(token);
   }
 
   // A state whose rules the fast path does not apply.
@@ -424,9 +427,7 @@ private:
       kind = XmlStateElementName;
       after = XmlStateStartTagClose;
     }
-    UINT64 length = static_cast<UINT64>(nameEnd - name);
-    XmlToken token = {name, length, encoding_, length, kind, FALSE};
-    if (!sink_.ReactInside(token)) {
+    if (!React(name, nameEnd, kind)) {
       return kStop;
     }
     q = nameEnd + 1;
