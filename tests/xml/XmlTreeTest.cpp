@@ -1,4 +1,5 @@
 // Building, searching and releasing trees.
+#include <cstring>
 #include <string>
 
 #include "XmlTestSupport.h"
@@ -134,6 +135,18 @@ TEST_F(XmlTree, AttributeArguments) {
     EXPECT_EQ(XmlAddAttribute(row.node, row.name, row.value), row.status);
   }
   ASSERT_EQ(tree.get()->NumAttributes, 2u);
+  // Names are read with a bound of a million characters.
+  const std::string longest(1000000, 'n');
+  const std::string tooLong = longest + "n";
+  EXPECT_EQ(XmlAddAttribute(tree.get(), tooLong.c_str(), "v"), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(XmlAddNode(tree.get(), tooLong.c_str(), nullptr, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(tree.get()->NumAttributes, 2u);
+  EXPECT_EQ(tree.get()->NumChildren, 0u);
+  XmlNode *child = nullptr;
+  ASSERT_EQ(XmlAddNode(tree.get(), longest.c_str(), nullptr, &child), EFI_SUCCESS);
+  ASSERT_EQ(XmlAddAttribute(child, longest.c_str(), "v"), EFI_SUCCESS);
+  EXPECT_EQ(std::strlen(child->Name), longest.size());
+  ASSERT_EQ(tree.get()->NumChildren, 1u);
   auto *first = reinterpret_cast<XmlAttribute *>(tree.get()->AttributesListHead.ForwardLink);
   EXPECT_STREQ(first->Name, "a");
   EXPECT_STREQ(first->Value, "1&2");
